@@ -1,0 +1,5 @@
+#include "bootkin/bootkin.h"
+
+bool BootkinApp::InitInstance() {
+  return false;
+}
