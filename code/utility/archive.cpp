@@ -67,6 +67,17 @@ bool IsDeviceName(const std::string& sSegment) {
   return false;
 }
 
+bool EndsWithTempSuffix(const std::string& sSegment) {
+  const std::size_t n = sizeof(kTempSuffix) - 1;
+  if (sSegment.size() < n) return false;
+  for (std::size_t i = 0; i < n; ++i) {
+    char c = sSegment[sSegment.size() - n + i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kTempSuffix[i]) return false;
+  }
+  return true;
+}
+
 // Outcome of one member's data.
 enum class MemberResult { kWritten, kStreamError, kWriteError };
 
@@ -183,6 +194,7 @@ NameVerdict CheckMemberName(const std::string& sName) {
     // Windows drops trailing dots and blanks, so "..." or ". ." walk up too.
     if (sSegment.find_first_not_of(". ") == std::string::npos) return NameVerdict::kTraversal;
     if (IsDeviceName(sSegment)) return NameVerdict::kDeviceName;
+    if (EndsWithTempSuffix(sSegment)) return NameVerdict::kReserved;
     if (iEnd == sName.size()) break;
     iStart = iEnd + 1;
   }
@@ -198,6 +210,7 @@ const char* DescribeVerdict(NameVerdict v) {
     case NameVerdict::kColon: return "drive or stream name";
     case NameVerdict::kBadCharacter: return "invalid character";
     case NameVerdict::kDeviceName: return "device name";
+    case NameVerdict::kReserved: return "reserved name";
     case NameVerdict::kNotUtf8: return "not UTF-8";
     case NameVerdict::kTooLong: return "path too long";
   }

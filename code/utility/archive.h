@@ -76,6 +76,7 @@ enum class NameVerdict {
   kColon,          // drive letters and alternate data streams
   kBadCharacter,   // control characters and < > " | ? *
   kDeviceName,     // CON, NUL, COM1, LPT1, ... as a segment
+  kReserved,       // ends with kTempSuffix, the unpacking's own temporary names
   kNotUtf8,
   kTooLong,       // the target path (or its temporary name) is no usable Windows path
 };

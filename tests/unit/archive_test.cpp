@@ -164,6 +164,7 @@ TEST(CheckMemberName, Verdicts) {
       {"lpt9.log", NameVerdict::kDeviceName},
       {"aux .txt", NameVerdict::kDeviceName},
       {"CONOUT$", NameVerdict::kDeviceName},
+      {"x.exe.QVPart", NameVerdict::kReserved},
       {"a\xFF" "b", NameVerdict::kNotUtf8},
       {"\xC0\xAE\xC0\xAE\\x", NameVerdict::kNotUtf8},  // overlong ".."
   };
