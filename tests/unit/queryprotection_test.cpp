@@ -101,6 +101,20 @@ TEST(DecryptQuery, AcceptsMatchingChecksumAndDecodesPairs) {
             parameters.Items());
 }
 
+// Made by the independent link helper of tests/tools.
+TEST(DecryptQuery, AcceptsLinkMadeElsewhere) {
+  QueryParameters parameters;
+  EXPECT_TRUE(Utility::DecryptQuery(
+      "RVRSTDVPP2tGXQMHU3J7XkEecRN8GgUWQV8EJlRYQ1d9GXMMDB4cFFN0TVlWfClFdgAHHgMeWmUZX15QNAclVVhdTDtZK2VZbg==",
+      "DFbEjLXPVHScEYP0sb/PIxltztM=", &parameters));
+  EXPECT_EQ((QueryParameters::Map{{"account_server_ip", "127.0.0.2"},
+                                  {"port", "8889"},
+                                  {"meeting_id", "42"},
+                                  {"role", "host"},
+                                  {"name", "Jo Ann"}}),
+            parameters.Items());
+}
+
 TEST(DecryptQuery, EmptyParameterMatchesChecksumOfEmptyText) {
   LogCapture log;
   QueryParameters parameters;
