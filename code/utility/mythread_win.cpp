@@ -4,6 +4,7 @@
 #include <process.h>
 
 #include "code/crashreport/crashhandler.h"
+#include "code/crashreport/crashhandler.h"
 #include "code/utility/logsink.h"
 #include "code/utility/textconv.h"
 
