@@ -4,7 +4,6 @@
 #include <process.h>
 
 #include "code/crashreport/crashhandler.h"
-#include "code/crashreport/crashhandler.h"
 #include "code/utility/logsink.h"
 #include "code/utility/textconv.h"
 
