@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <ctime>
 #include <vector>
 
@@ -20,6 +21,20 @@ constexpr std::size_t kStreamBuffer = 256 * 1024;
 
 std::wstring WidePath(const std::string& sPath) {
   return TextConv::Utf8ToWideBounded(sPath, PackageArchive::kMaxTargetChars);
+}
+
+// Creates the failure report "<temp>QV<seconds>.txt". A report of an
+// unpacking in the same second (the accessory package) may still be open
+// in the user's editor: take the next free number instead of replacing it.
+std::FILE* CreateReport(std::string& sPath) {
+  for (int i = 0; i < 100; ++i) {
+    const std::wstring wPath = TextConv::Utf8ToWide(sPath);
+    if (GetFileAttributesW(wPath.c_str()) == INVALID_FILE_ATTRIBUTES) return _wfopen(wPath.c_str(), L"w");
+    const std::size_t iDigits = sPath.rfind("QV") + 2;
+    const long long iNext = std::atoll(sPath.c_str() + iDigits) + 1;
+    sPath = sPath.substr(0, iDigits) + std::to_string(static_cast<std::int32_t>(iNext)) + ".txt";
+  }
+  return nullptr;
 }
 
 void OpenWithShell(const std::wstring& sReportPath) {
@@ -79,8 +94,7 @@ class CZLib::FileSink : public PackageArchive::Sink {
 
   void ReportFailed(const std::string& sTarget) override {
     if (m_oOwner.m_pReportFile == nullptr) {
-      const std::wstring wReport = TextConv::Utf8ToWide(m_oOwner.m_sReportPath);
-      m_oOwner.m_pReportFile = _wfopen(wReport.c_str(), L"w");
+      m_oOwner.m_pReportFile = CreateReport(m_oOwner.m_sReportPath);
       if (m_oOwner.m_pReportFile == nullptr) {
         QV_LOG(kFunction, 0, kSource, "can't create %s", m_oOwner.m_sReportPath.c_str());
         return;

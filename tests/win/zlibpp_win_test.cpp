@@ -96,7 +96,6 @@ TEST_F(UnZipTest, WritesMembersCreatesFoldersAndDeletesTheArchive) {
   EXPECT_EQ(fs::file_size(m_dest / L"bin" / L"empty.cfg"), 0u);
   EXPECT_EQ(Slurp(m_dest / L"Gr\u00fc\u00dfe.txt"), "hi");
   EXPECT_FALSE(fs::exists(m_archive));
-  EXPECT_FALSE(fs::exists(m_report));
   EXPECT_TRUE(g_opened.empty());
   EXPECT_EQ(Tree().size(), 8u);  // dest, bin, plugins, deep and the four files: no leftovers
   EXPECT_TRUE(log.Contains("enter " + Narrow(m_archive) + " to " + Narrow(m_dest)));
@@ -215,4 +214,17 @@ TEST_F(UnZipTest, TargetHeldOpenByAnotherProcessIsListed) {
   EXPECT_FALSE(fs::exists(m_archive));
   EXPECT_EQ(Slurp(m_report), "The following files failed to copy to the destination:\r\n\r\n" + held + "\r\n");
   EXPECT_EQ(g_opened, std::vector<std::wstring>{m_report.wstring()});
+
+  // A second unpacking in the same second keeps the first report for the user.
+  const std::string first = zlib.GetReportPath();
+  Put(m_archive, PackageArchive::PackRecord("..", ""));
+  ASSERT_TRUE(zlib.UnZip(Narrow(m_archive).c_str(), Narrow(m_dest).c_str()));
+  const std::string second = zlib.GetReportPath();
+  EXPECT_EQ(Slurp(m_report), "The following files failed to copy to the destination:\r\n\r\n" + held + "\r\n");
+  ASSERT_EQ(g_opened.size(), 2u);
+  EXPECT_EQ(TextConv::WideToUtf8(g_opened[1]), second);
+  EXPECT_NE(first, second);
+  EXPECT_EQ(Slurp(fs::path(g_opened[1])),
+            "The following files failed to copy to the destination:\r\n\r\n" + Narrow(m_dest) + "\\..\r\n");
+  fs::remove(fs::path(g_opened[1]));
 }
