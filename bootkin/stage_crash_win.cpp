@@ -1,4 +1,4 @@
 #include "bootkin/startstages.h"
+#include "code/crashreport/crashhandler.h"
 
-// Nothing to install until the crash handler exists.
-void StartStages::InstallCrashFilter() {}
+void StartStages::InstallCrashFilter() { CrashHandler::InstallFilter(); }
