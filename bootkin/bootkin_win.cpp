@@ -10,6 +10,7 @@
 #include "code/utility/limits.h"
 #include "code/utility/logsink.h"
 #include "code/utility/mylog.h"
+#include "code/utility/tagtext.h"
 #include "code/utility/textconv.h"
 
 namespace {
@@ -21,17 +22,6 @@ bool EarlyFailure(const char* sText) {
   std::fputs(sText, stdout);
   std::fflush(stdout);
   return false;
-}
-
-// Value of the OEMId element (at most 1023 bytes), empty when absent.
-std::string OemIdOf(const std::string& sSetting) {
-  const std::string sStart = "<__OEMId__>";
-  const std::size_t iStart = sSetting.find(sStart);
-  if (iStart == std::string::npos) return "";
-  const std::size_t iValue = iStart + sStart.size();
-  const std::size_t iEnd = sSetting.find("</__OEMId__>", iValue);
-  if (iEnd == std::string::npos || iEnd - iValue >= 1024) return "";
-  return sSetting.substr(iValue, iEnd - iValue);
 }
 }  // namespace
 
@@ -101,7 +91,9 @@ bool BootkinApp::InitInstance() {
   }
 
   // 16: run the setup on its worker thread behind the modal progress dialog.
-  StartStages::SetDialogSmallIcon(*this, SmallIconForOem(OemIdOf(sSetting)));
+  char sOemId[1024] = "";
+  TagText::Extract(sSetting, "<__OEMId__>", "</__OEMId__>", sOemId);
+  StartStages::SetDialogSmallIcon(*this, SmallIconForOem(sOemId));
   StartStages::ParseSetting(*this, sSetting);
   StartStages::StartSetupThread(*this);
   StartStages::RunDialog(*this);
