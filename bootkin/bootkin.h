@@ -1,18 +1,23 @@
 #pragma once
 #include <string>
 
+#include "code/utility/setupinterface.h"
+
 class BootkinDialog;
 class SetupHandler;
 
 // The application object: brings up the process-wide services, finds the
 // settings and either runs the setup or registers the launch protocol.
-class BootkinApp {
+class BootkinApp : public SetupInterface {
  public:
   // Runs the whole start-up; always false (no message loop follows).
   bool InitInstance();
 
   // The command line as the system hands it over, program name removed.
   void SetCommandLine(const wchar_t* wsCmdLine);
+
+  // Worker threads report here; posts go to the progress dialog's window.
+  void PostToDialog(unsigned int uMessage, std::uintptr_t wParam, std::intptr_t lParam) override;
 
   // The client name is the file name before "Starter" (else "starter");
   // false when the name carries neither.
