@@ -5,8 +5,9 @@
 // A worker thread posts each MESSAGE (6039 to 6043) with its TEXT in order,
 // starting before the window exists, waits until the window has taken them,
 // and writes what the window shows to REPORT_FILE (key=value lines, screen
-// pixels) ending with "ready=1". The process ends when the dialog closes,
-// or after ten minutes at the latest.
+// pixels, line breaks in texts as \n) ending with "ready=1". A \n in TEXT
+// stands for a line break. The process ends when the dialog closes, or after
+// ten minutes at the latest.
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
@@ -86,7 +87,9 @@ class Driver : public MyThread {
     s += "close=" + RectText(ScreenRectOf(GetDlgItem(hWnd, IDC_CLOSE_BUTTON))) + "\n";
     s += "status_initial=" + RectText(m_dialog.GetInitialStatusRect()) + "\n";
     s += "status=" + RectText(rcStatusClient) + "\n";
-    s += "status_text=" + TextConv::WideToUtf8(sStatus) + "\n";
+    std::string sStatusText = TextConv::WideToUtf8(sStatus);
+    for (std::size_t i = 0; (i = sStatusText.find('\n', i)) != std::string::npos; i += 2) sStatusText.replace(i, 1, "\\n");
+    s += "status_text=" + sStatusText + "\n";
     s += "progress_visible=" + std::to_string(IsWindowVisible(GetDlgItem(hWnd, IDC_PROGRESS)) ? 1 : 0) + "\n";
     s += "bar=" + std::to_string(SendMessageW(GetDlgItem(hWnd, IDC_PROGRESS), PBM_GETPOS, 0, 0)) + "\n";
     HDC hDC = GetDC(hWnd);
