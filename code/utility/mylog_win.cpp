@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "code/utility/boundedtext.h"
 #include "code/utility/mylog.h"
 #include "code/utility/scopedhandle_win.h"
 #include "code/utility/textconv.h"
@@ -19,14 +20,6 @@ MyLog* g_pInstance = nullptr;
 // Read by the error report to find the log; written once, before any other
 // thread exists.
 char g_sLogFilePath[Limits::kPath] = "";
-
-bool CopyText(char* sDestination, std::size_t iCapacity, const char* sSource) {
-  const std::size_t n = sSource ? std::strlen(sSource) : 0;
-  if (n >= iCapacity) return false;
-  if (n) std::memcpy(sDestination, sSource, n);
-  sDestination[n] = '\0';
-  return true;
-}
 
 bool Exists(const std::wstring& wsPath) {
   return !wsPath.empty() && GetFileAttributesW(wsPath.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -53,8 +46,8 @@ class LockHolder {
 
 MyLog::MyLog(const char* sInstanceName)
     : m_pLock(new Lock), m_iCurrentSize(0), m_iMaxSize(MyLogFormat::kInitialMaxSize) {
-  if (!CopyText(m_sInstanceName, sizeof(m_sInstanceName), sInstanceName)) m_sInstanceName[0] = '\0';
-  m_sDirectory[0] = m_sLogFilePath[0] = m_sBackupPath[0] = m_sBackupPath2[0] = '\0';
+  m_sInstanceName[0] = m_sDirectory[0] = m_sLogFilePath[0] = m_sBackupPath[0] = m_sBackupPath2[0] = '\0';
+  if (sInstanceName) Utility::CopyIfFits(m_sInstanceName, sizeof(m_sInstanceName), sInstanceName);
 }
 
 bool MyLog::CreateInstance(const char* sInstanceName) {
@@ -72,11 +65,11 @@ MyLog* MyLog::GetInstance() { return g_pInstance; }
 const char* MyLog::GetLogFilePath() { return g_sLogFilePath; }
 
 bool MyLog::SetFileName(const char* sFileName) {
-  return CopyText(m_sLogFilePath, sizeof(m_sLogFilePath), sFileName) && m_sLogFilePath[0] != '\0';
+  return sFileName && sFileName[0] && Utility::CopyIfFits(m_sLogFilePath, sizeof(m_sLogFilePath), sFileName);
 }
 
 bool MyLog::SetDirectory(const char* sDirectory) {
-  return CopyText(m_sDirectory, sizeof(m_sDirectory), sDirectory);
+  return sDirectory && Utility::CopyIfFits(m_sDirectory, sizeof(m_sDirectory), sDirectory);
 }
 
 bool MyLog::Initialize() {
@@ -86,7 +79,7 @@ bool MyLog::Initialize() {
     if (n > 0 && n < Limits::kPath) {
       // Stays empty when the UTF-8 form does not fit: the log then goes to
       // the current folder.
-      CopyText(m_sDirectory, sizeof(m_sDirectory), TextConv::WideToUtf8Bounded(wsTemp, Limits::kPath).c_str());
+      Utility::CopyIfFits(m_sDirectory, sizeof(m_sDirectory), TextConv::WideToUtf8Bounded(wsTemp, Limits::kPath).c_str());
     }
   }
   m_iMaxSize = MyLogFormat::kMaxSize;
@@ -98,10 +91,10 @@ bool MyLog::Initialize() {
     m_sDirectory[0] = '\0';
     if (!MyLogFormat::BuildPaths("", sFileName, &sLog, &sBackup, &sBackup2)) return false;
   }
-  CopyText(m_sLogFilePath, sizeof(m_sLogFilePath), sLog.c_str());
-  CopyText(m_sBackupPath, sizeof(m_sBackupPath), sBackup.c_str());
-  CopyText(m_sBackupPath2, sizeof(m_sBackupPath2), sBackup2.c_str());
-  CopyText(g_sLogFilePath, sizeof(g_sLogFilePath), m_sLogFilePath);
+  Utility::CopyIfFits(m_sLogFilePath, sizeof(m_sLogFilePath), sLog.c_str());
+  Utility::CopyIfFits(m_sBackupPath, sizeof(m_sBackupPath), sBackup.c_str());
+  Utility::CopyIfFits(m_sBackupPath2, sizeof(m_sBackupPath2), sBackup2.c_str());
+  Utility::CopyIfFits(g_sLogFilePath, sizeof(g_sLogFilePath), m_sLogFilePath);
   m_wsLogFilePath = TextConv::Utf8ToWideBounded(sLog, Limits::kPath);
   m_wsBackupPath = TextConv::Utf8ToWideBounded(sBackup, Limits::kPath);
   m_wsBackupPath2 = TextConv::Utf8ToWideBounded(sBackup2, Limits::kPath);
