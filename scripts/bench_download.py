@@ -1,0 +1,168 @@
+#!/usr/bin/env python3
+"""Times the starter's download-and-unpack of a 64 MiB package against the
+same steps done with common tools (curl, then a plain zlib inflate of every
+member) in the same run, on loopback, and prints the ratio and the starter's
+peak memory.
+
+Run through scripts/bench (which builds what is needed first).
+"""
+import os
+import random
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import zlib
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(ROOT / "tests" / "server"))
+sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+os.environ.setdefault("QV_SOURCE_DIR", str(ROOT))
+os.environ.setdefault("QV_BUILD_DIR", str(ROOT / "build" / "win64"))
+os.environ.setdefault("QV_BIN_DIR", str(ROOT / "build" / "win64" / "bin"))
+
+import harness  # noqa: E402
+from accountserver import AccountServer  # noqa: E402
+
+ADDRESS = "127.0.0.60"
+PORT = 8889
+TARGET = 64 * 1024 * 1024
+QVPACK = ROOT / "build" / "native" / "bin" / "qvpack"
+
+
+def make_folder(folder):
+    """A few hundred files: text that compresses well and random bytes."""
+    rnd = random.Random(7)
+    words = [("w%d" % i).encode() for i in range(500)]
+    total, n = 0, 0
+    while total < TARGET:
+        size = rnd.choice([4096, 60000, 300000, 700000])
+        size = min(size, TARGET - total)
+        sub = folder / ("dir%d" % (n % 12)) / ("sub%d" % (n % 5))
+        sub.mkdir(parents=True, exist_ok=True)
+        if n % 2:
+            data = rnd.randbytes(size)
+        else:
+            data = b" ".join(rnd.choice(words) for _ in range(size // 3))[:size]
+        (sub / ("file%04d.bin" % n)).write_bytes(data)
+        total += size
+        n += 1
+    return n
+
+
+def reference(url, out_dir):
+    """curl to a file, then inflate every member with zlib into its file."""
+    archive = out_dir / "PCClient.zip"
+    t0 = time.monotonic()
+    subprocess.run(["curl", "-s", "-o", str(archive), url], check=True, timeout=300)
+    data = archive.read_bytes()
+    pos = 0
+    while pos < len(data):
+        (nlen,) = struct.unpack_from("<I", data, pos)
+        pos += 4
+        name = data[pos:pos + nlen].split(b"\0")[0].decode().replace("\\", "/")
+        pos += nlen
+        dlen, _ = struct.unpack_from("<IH", data, pos)
+        pos += 6
+        target = out_dir / "unpacked" / name
+        target.parent.mkdir(parents=True, exist_ok=True)
+        target.write_bytes(zlib.decompress(data[pos:pos + dlen]))
+        pos += dlen
+    archive.unlink()
+    return time.monotonic() - t0
+
+
+def starter_pids():
+    pids = []
+    for d in os.listdir("/proc"):
+        if d.isdigit():
+            try:
+                cmd = open("/proc/%s/cmdline" % d, "rb").read()
+            except OSError:
+                continue
+            if b"QuorumvesselStarter.exe" in cmd:
+                pids.append(int(d))
+    return pids
+
+
+def peak_kib(pids):
+    best = 0
+    for pid in pids:
+        try:
+            for line in open("/proc/%d/status" % pid):
+                if line.startswith("VmHWM:"):
+                    best = max(best, int(line.split()[1]))
+        except OSError:
+            pass
+    return best
+
+
+def run_starter(prefix, settings):
+    """Starts the test build and waits for the unpacking to be logged;
+    returns (seconds from the size query to the unpacked package, peak KiB)."""
+    exe = prefix.install_program(harness.TEST_STARTER, "starter")
+    (exe.parent / "starter.txt").write_text(settings)
+    proc = subprocess.Popen(["wine", str(exe)], cwd=str(exe.parent), env=prefix.env(),
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, start_new_session=True)
+    t0 = time.monotonic()
+    peak, started, done = 0, None, None
+    deadline = t0 + 300
+    while time.monotonic() < deadline:
+        peak = max(peak, peak_kib(starter_pids()))
+        text = prefix.run_log()
+        if started is None and "In Download:" in text:
+            started = time.monotonic()
+        if "Uncompress " in text:
+            done = time.monotonic()
+            break
+        time.sleep(0.01)
+    prefix.stop()
+    proc.wait(timeout=60)
+    if done is None:
+        raise RuntimeError("the starter did not unpack the package (see %s)" % prefix.run_log_path)
+    return done - (started or t0), done - t0, peak
+
+
+def main():
+    work = Path(tempfile.mkdtemp(prefix="qvbench."))
+    try:
+        folder = work / "client"
+        count = make_folder(folder)
+        (folder / "QVInstaller.exe").write_bytes(b"MZ")
+        package = work / "PCClient.zip"
+        subprocess.run([str(QVPACK), "pack", str(folder), str(package)], check=True, stdout=subprocess.DEVNULL)
+        size = package.stat().st_size
+        print("package: %d files, %.1f MiB unpacked, %.1f MiB packed" % (
+            count + 1, sum(f.stat().st_size for f in folder.rglob("*") if f.is_file()) / 2**20, size / 2**20))
+        settings = ("<__AccountServerIP__>%s</__AccountServerIP__><__AccountServerPort__>%d"
+                    "</__AccountServerPort__><__ClientName__>Quorumvessel</__ClientName__>"
+                    "<__Version__>9.9.9</__Version__>" % (ADDRESS, PORT))
+        with AccountServer([(ADDRESS, PORT)], package=package.read_bytes()) as srv:
+            url = "http://%s:%d/as/wapi/get_client?client_type=0&client=pc" % (ADDRESS, PORT)
+            ref_dir = work / "ref"
+            ref_dir.mkdir()
+            ref = reference(url, ref_dir)
+            prefix = harness.WinePrefix("bench.download").create()
+            try:
+                starter, total, peak = run_starter(prefix, settings)
+            finally:
+                prefix.stop()
+            unpacked = prefix.temp_dir / "qv_starter_dir"
+            same = all((unpacked / p.relative_to(folder)).read_bytes() == p.read_bytes()
+                       for p in folder.rglob("*") if p.is_file())
+        print("reference (curl + zlib inflate): %.2f s" % ref)
+        print("starter (size query to unpacked): %.2f s (%.2f s from its start, Wine start-up included)" %
+              (starter, total))
+        print("ratio starter/reference: %.2f" % (starter / ref))
+        print("starter peak memory (VmHWM): %.1f MiB" % (peak / 1024.0))
+        print("unpacked files identical: %s" % ("yes" if same else "NO"))
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
