@@ -15,11 +15,6 @@ bool SetupHandler::LaunchClient() {
   return false;
 }
 
-bool SetupHandler::Download() {
-  QV_LOG("SetupHandler::Download", 0, kSource, "not available in this build");
-  return false;
-}
-
 void SetupHandler::CallToInstall() {
   QV_LOG("SetupHandler::CallToInstall", 0, kSource, "not available in this build");
 }

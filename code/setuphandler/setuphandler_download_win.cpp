@@ -1,0 +1,260 @@
+#include <windows.h>
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "bootkin/buildflavor.h"
+#include "code/hlib/hlib.h"
+#include "code/setuphandler/downloadmonitor.h"
+#include "code/setuphandler/setupdownloader.h"
+#include "code/setuphandler/setuphandler.h"
+#include "code/setuphandler/sizequery.h"
+#include "code/utility/boundedtext.h"
+#include "code/utility/fileutil.h"
+#include "code/utility/logsink.h"
+#include "code/utility/milliseconds.h"
+#include "code/utility/setupinterface.h"
+#include "code/utility/textconv.h"
+#include "code/utility/zlibpp.h"
+
+namespace {
+const char kSource[] = "code/setuphandler/setuphandler";
+const char kDownload[] = "SetupHandler::Download";
+const char kProcess[] = "SetupHandler::ProcessDownloadedClient";
+
+// The size query goes through a page request of its own (no chunked reading).
+class SizeRequester : public SizeQuery::Requester {
+ public:
+  explicit SizeRequester(const char* sServer) : m_sServer(sServer) {}
+  bool GetPage(int iPort, char* sURL, char* pReply, int iMaxLength, int* piUsedPort) override {
+    return m_oHLib.GetPage(m_sServer, iPort, sURL, iMaxLength, "", pReply, piUsedPort, 4096);
+  }
+
+ private:
+  const char* m_sServer;
+  HLib m_oHLib;
+};
+
+class AttemptHooks : public DownloadMonitor::Hooks {
+ public:
+  AttemptHooks(SetupDownloader& downloader, SetupInterface* pInterface)
+      : m_oDownloader(downloader), m_pInterface(pInterface) {}
+  int GetMilliseconds() override { return Utility::GetMilliseconds(); }
+  void Sleep(int iMilliseconds) override { ::Sleep(static_cast<DWORD>(iMilliseconds)); }
+  std::int64_t WallSeconds() override { return static_cast<std::int64_t>(time(nullptr)); }
+  int GetReceived() override { return m_oDownloader.GetReceived(); }
+  bool IsDone() override { return m_oDownloader.m_bDone; }
+  void PostProgress(const std::string& sText) override {
+    if (m_pInterface) m_pInterface->PostText(SetupMessage::kProgress, sText);
+  }
+
+ private:
+  SetupDownloader& m_oDownloader;
+  SetupInterface* m_pInterface;
+};
+
+// Attempts given up while their request may still run; released once their
+// thread has ended.
+std::vector<SetupDownloader*>& Abandoned() {
+  static std::vector<SetupDownloader*> v;
+  return v;
+}
+
+void ReleaseEndedAttempts() {
+  auto& v = Abandoned();
+  for (auto it = v.begin(); it != v.end();) {
+    if ((*it)->HasEnded()) {
+      delete *it;
+      it = v.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+std::wstring Wide(const std::string& s) { return TextConv::Utf8ToWideBounded(s, Limits::kPath); }
+
+void ShowMessage(const wchar_t* sText) { MessageBoxW(GetActiveWindow(), sText, L"", MB_OK | MB_SYSTEMMODAL); }
+
+bool FolderExists(const std::string& sPath) {
+  const std::wstring w = Wide(sPath);
+  const DWORD iAttributes = w.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(w.c_str());
+  return iAttributes != INVALID_FILE_ATTRIBUTES && (iAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Empties a setup folder and makes sure it exists (one level).
+bool PrepareFolder(const std::string& sFolder) {
+  Utility::RemoveAllFile(sFolder.c_str(), "");
+  if (FolderExists(sFolder)) return true;
+  const std::wstring w = Wide(sFolder);
+  if (!w.empty() && CreateDirectoryW(w.c_str(), nullptr)) return true;
+  QV_LOG(kProcess, 0, kSource, "Filed to create: %s", sFolder.c_str());
+  ShowMessage(L"Unable to create a directory to install the downloaded software");
+  return false;
+}
+
+std::FILE* CreateBinary(const std::string& sPath) {
+  const std::wstring w = Wide(sPath);
+  return w.empty() ? nullptr : _wfopen(w.c_str(), L"wb");
+}
+}  // namespace
+
+bool SetupHandler::Download() {
+  QV_LOG(kDownload, 0, kSource, "In Download: m_sClientDirectory = %s", m_sClientDirectory);
+  if (m_bClientFilesAvailable) {
+    QV_LOG(kDownload, 0, kSource, "Download is not needed");
+    ProcessDownloadedClient();
+    return true;
+  }
+  if (m_pSetupInterface) m_pSetupInterface->PostText(SetupMessage::kStatus, "Connecting ...");
+
+  int iUsedPort = m_iAccountServerPort;
+  int iDownloadSize = 0;
+  {
+    SizeRequester requester(m_sAccountServerName);
+    iDownloadSize = SizeQuery::Query(requester, m_sAccountServerName, &m_iAccountServerPort, &iUsedPort);
+  }
+  if (iDownloadSize < 1) return false;
+
+  QV_LOG(kDownload, 0, kSource, "iDownloadSize = %d", iDownloadSize);
+  char sText[Limits::kValue];
+  snprintf(sText, sizeof(sText), "Downloading %s ...", m_sClientName);
+  if (m_pSetupInterface) m_pSetupInterface->PostText(SetupMessage::kDownload, sText);
+
+  const BuildFlavor& flavor = GetBuildFlavor();
+  int iNumberOfTry = 0;
+  for (;;) {
+    // A new transfer for every attempt: an abandoned one may still be writing.
+    if (m_pSetupDownloader != nullptr && m_pSetupDownloader->m_hThread != nullptr) {
+      Abandoned().push_back(m_pSetupDownloader);
+      m_pSetupDownloader = nullptr;
+    }
+    ReleaseEndedAttempts();
+    if (m_pSetupDownloader == nullptr) m_pSetupDownloader = new SetupDownloader;
+    SetupDownloader& downloader = *m_pSetupDownloader;
+    snprintf(downloader.sTempURL, sizeof(downloader.sTempURL), "%s?client_type=%d&client=%s", "/as/wapi/get_client",
+             0, "pc");
+    downloader.m_iExpectedReceiveSize = iDownloadSize;
+    Utility::CopyCut(downloader.m_sAccountServerName, sizeof(downloader.m_sAccountServerName), m_sAccountServerName);
+    downloader.m_iAccountServerPort = iUsedPort;
+    downloader.m_bTimeCritical = false;
+    downloader.Start();
+
+    AttemptHooks hooks(downloader, m_pSetupInterface);
+    const DownloadMonitor::Result result =
+        DownloadMonitor::Watch(hooks, iDownloadSize, flavor.iDownloadTimeoutSeconds, &iNumberOfTry);
+    if (result.outcome == DownloadMonitor::Outcome::kExhausted) ExitProcess(0);
+
+    const int iAverageSpeed = DownloadMonitor::AverageKbps(iDownloadSize, result.iElapsedMs);
+    // A timed-out attempt is incomplete whatever its count says later.
+    const int iReceived = downloader.GetReceived();
+    if (result.outcome == DownloadMonitor::Outcome::kFinished && downloader.m_bDone && iReceived == iDownloadSize) {
+      QV_LOG(kDownload, 0, kSource, "Download is completed: iExpectedDownloadSize = %d, actual received = %d",
+             iDownloadSize, iReceived);
+      if (m_pSetupInterface) {
+        m_pSetupInterface->PostText(SetupMessage::kFinal,
+                                    DownloadMonitor::SummaryText(m_sClientName, iAverageSpeed, result.iElapsedMs / 1000));
+      }
+      return ProcessDownloadedClient();
+    }
+    QV_LOG(kDownload, 0, kSource, "Filed to complete download: iExpectedDownloadSize = %d, actual received = %d",
+           iDownloadSize, iReceived);
+    if (m_pSetupInterface) m_pSetupInterface->PostText(SetupMessage::kFinal, "Download is incomplete. Please try it again");
+    Sleep(static_cast<DWORD>(flavor.iDownloadRetryWaitMs));
+  }
+}
+
+bool SetupHandler::ProcessDownloadedClient() {
+  QV_LOG(kProcess, 0, kSource, "Enter ...");
+  StopProcess();
+
+  const std::string sCurrent = m_sCurrentDirectory;
+  std::string sPrefix;
+  if (m_bClientFilesAvailable) {
+    const std::string sSetupDirectory = sCurrent + "\\qv_starter_dir";
+    if (!Utility::CopyIfFits(m_sSetupDirectory, sizeof(m_sSetupDirectory), sSetupDirectory)) return false;
+    if (!PrepareFolder(sSetupDirectory)) return false;
+    const std::string sAccessory = sSetupDirectory + "\\Accessory";
+    if (!PrepareFolder(sAccessory)) return false;
+    {
+      CZLib oClient;
+      oClient.UnZip("PCClient", m_sSetupDirectory);
+    }
+    {
+      CZLib oAccessory;
+      oAccessory.UnZip("PCClientAccessory", sAccessory.c_str());
+    }
+    QV_LOG(kProcess, 0, kSource, "Uncompress %s into %s and %s", m_sSetupFile, m_sSetupDirectory, sAccessory.c_str());
+
+    const std::string sWorkingDirectoryFile = sSetupDirectory + "\\WorkingDirectory.txt";
+    QV_LOG(kProcess, 0, kSource, "sWorkingDirectoryFile: %s", sWorkingDirectoryFile.c_str());
+    if (!Utility::FileExists(sWorkingDirectoryFile.c_str())) {
+      const std::string sUserDefined = sCurrent + "\\WorkingDirectory.txt";
+      if (Utility::FileExists(sUserDefined.c_str())) {
+        QV_LOG(kProcess, 0, kSource, "sUserDefinedWorkingDirectory %s exists", sUserDefined.c_str());
+        Utility::CopyMyFile(sUserDefined.c_str(), sWorkingDirectoryFile.c_str());
+      } else {
+        const std::wstring w = Wide(sWorkingDirectoryFile);
+        std::FILE* pFile = w.empty() ? nullptr : _wfopen(w.c_str(), L"w");
+        if (pFile == nullptr) {
+          QV_LOG(kProcess, 0, kSource, "Failed to open file to write: %s", sWorkingDirectoryFile.c_str());
+        } else {
+          fprintf(pFile, "<__WorkingDirectory__>%s\\%s</__WorkingDirectory__>\n", m_sCurrentDirectory, m_sClientName);
+          fclose(pFile);
+        }
+      }
+    }
+  } else {
+    std::string sSetupFile = std::string(m_sTempDirectory) + "\\PCClient.zip";
+    std::string sSetupDirectory = std::string(m_sTempDirectory) + "\\qv_starter_dir";
+    std::FILE* pFile = CreateBinary(sSetupFile);
+    if (pFile == nullptr) {
+      QV_LOG(kProcess, 0, kSource, "Failed to open file to write: %s", sSetupFile.c_str());
+      sSetupFile = sCurrent + "\\PCClient.zip";
+      sSetupDirectory = sCurrent + (m_bCalledByClientToSyncVersion ? "\\..\\qv_starter_dir" : "\\qv_starter_dir");
+      pFile = CreateBinary(sSetupFile);
+      if (pFile == nullptr) {
+        QV_LOG(kProcess, 0, kSource, "Failed to open file to write: %s", sSetupFile.c_str());
+        ShowMessage(L"Unable to save the download file");
+        return false;
+      }
+    }
+    if (!Utility::CopyIfFits(m_sSetupFile, sizeof(m_sSetupFile), sSetupFile) ||
+        !Utility::CopyIfFits(m_sSetupDirectory, sizeof(m_sSetupDirectory), sSetupDirectory)) {
+      fclose(pFile);
+      return false;
+    }
+    const int iReceived = m_pSetupDownloader ? m_pSetupDownloader->GetReceived() : 0;
+    const char* pData = m_pSetupDownloader ? m_pSetupDownloader->m_pDownloadBuffer : nullptr;
+    if (pData && iReceived > 0 && fwrite(pData, 1, static_cast<std::size_t>(iReceived), pFile) != static_cast<std::size_t>(iReceived)) {
+      QV_LOG(kProcess, 0, kSource, "Failed to write: %s", m_sSetupFile);
+    }
+    fclose(pFile);
+
+    if (!PrepareFolder(sSetupDirectory)) return false;
+    {
+      CZLib oClient;
+      oClient.UnZip(m_sSetupFile, m_sSetupDirectory);
+    }
+    QV_LOG(kProcess, 0, kSource, "Uncompress %s into %s", m_sSetupFile, m_sSetupDirectory);
+    const std::string sSourceFile = sSetupDirectory + "\\QVInstaller.exe";
+    const std::string sTargetFile = sSetupDirectory + "\\QVLauncher.exe";
+    Utility::CopyMyFile(sSourceFile.c_str(), sTargetFile.c_str());
+    QV_LOG(kProcess, 0, kSource, "copy sSourceFile = %s, sTargetFile = %s", sSourceFile.c_str(), sTargetFile.c_str());
+  }
+
+  sPrefix = std::string("<__SetupDirectory__>") + m_sSetupDirectory + "</__SetupDirectory__>\n" +
+            "<__SetupFile__>" + sCurrent + "\\" + m_sCurrentFile + "</__SetupFile__>\n" +
+            "<__SetupFileName__>" + m_sCurrentFile + "</__SetupFileName__>\n" +
+            "<__SetupConfigureFile__>" + sCurrent + "\\starter.cfg</__SetupConfigureFile__>\n";
+  if (m_bClientFilesAvailable) sPrefix += "<__NeedToRemoveSetup__>Y</__NeedToRemoveSetup__>\n";
+  // The client must get the whole settings text or none of the new one.
+  if (!Utility::CopyIfFits(m_sSetting, sizeof(m_sSetting), sPrefix + m_sSetting)) {
+    QV_LOG(kProcess, 0, kSource, "settings text too long for the setup prefix: %d bytes",
+           static_cast<int>(sPrefix.size() + strlen(m_sSetting)));
+    return false;
+  }
+  return true;
+}
