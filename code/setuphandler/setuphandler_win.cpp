@@ -40,6 +40,9 @@ void SetupHandler::Run() {
     if (m_pSetupInterface != nullptr) m_pSetupInterface->PostToDialog(SetupMessage::kSetupFailed, 0, 0);
     return;
   }
+  QV_LOG("SetupHandler::Run", 0, kSource,
+         "m_sAccountServerName = %s, m_iAccountServerPort = %d, m_sClientName = %s, m_sVersion = %s",
+         m_sAccountServerName, m_iAccountServerPort, m_sClientName, m_sVersion);
   if (!m_bCalledByClientToSyncVersion) CheckIsVersionIsSynced();
   // LaunchClient ends the process unless the last launch was never confirmed.
   if (m_bIsVersionSynced) LaunchClient();
