@@ -88,7 +88,9 @@ def _kill_group(proc):
 def stop_wineserver(prefix):
     """Ends every Windows process of a prefix and its server."""
     if Path(prefix).exists():
-        _run_detached(["wineserver", "-k"], wine_env(prefix), SERVER_TIMEOUT)
+        env = wine_env(prefix)
+        _run_detached(["wineserver", "-k"], env, SERVER_TIMEOUT)
+        _run_detached(["wineserver", "-w"], env, SERVER_TIMEOUT)
 
 
 def _ensure_template():
