@@ -65,6 +65,11 @@ bool GetIPAddressByName(const char* sHost, std::string& sIP);
 // As above, then the Winsock name-space lookup.
 bool ResolveHostName(const char* sHost, std::string& sIP);
 
+// Connect, send and receive time-out of the socket download, and of each
+// HTTP request of the page request (tests shorten it).
+void SetSocketTimeoutMs(int iMilliseconds);
+int GetSocketTimeoutMs();
+
 // Shuts the socket down both ways, reads at most 128 bytes once, closes it.
 void CloseSocket(std::uintptr_t iSocket);
 
