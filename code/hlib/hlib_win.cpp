@@ -289,6 +289,11 @@ bool HR::DoRequestInner(const char* sURL, const char* sIP, int iPort, bool bSecu
       return false;
     }
     QV_LOG(kDoRequest, 3, kSource, "after HQI");
+    if (dwCode == 0) {
+      // No status line at all: the connection ended before any reply.
+      QV_LOG(kDoRequest, 3, kSource, "no reply from %s:%d", OrEmpty(sIP), iPort);
+      return false;
+    }
     if (dwCode != HTTP_STATUS_DENIED && dwCode != HTTP_STATUS_PROXY_AUTH_REQ) break;
     QV_LOG(kDoRequest, 3, kSource, "after HQI troubled dwCode = %d", static_cast<int>(dwCode));
     char sDiscard[50];
@@ -642,9 +647,16 @@ bool HLib::PlainRequest(const char* sURL, const char* sIP, int iPort) {
                 : nullptr;
   HINTERNET hRequest = hConnect ? HttpOpenRequestA(hConnect, "GET", sURL, nullptr, nullptr, nullptr, 0, 1) : nullptr;
   bool bFailed = false;
+  DWORD dwCode = 0;
+  DWORD iLength = sizeof(dwCode);
   if (!HttpSendRequestA(hRequest, kContentType, static_cast<DWORD>(std::strlen(kContentType)), nullptr, 0)) {
     const int iError = static_cast<int>(GetLastError());
     QV_LOG(kGetPage, 3, kSource, "HSR() failed, error code: %d, error: %s", iError, GetSocketErrorText(iError));
+    bFailed = true;
+  } else if (!HttpQueryInfoA(hRequest, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &dwCode, &iLength, nullptr) ||
+             dwCode == 0) {
+    // The status itself does not matter here, but a reply there must be.
+    QV_LOG(kGetPage, 3, kSource, "no reply from %s:%d", sIP, iPort);
     bFailed = true;
   } else {
     if (!ReadReply(hRequest, kGetPage, "HR::GetPage", "IRE() failed, error code: %d, error: %s")) bFailed = true;

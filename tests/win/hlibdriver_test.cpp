@@ -6,19 +6,24 @@
 // Commands, one per line, fields separated by tabs ("\t", "\n" and "\\"
 // escaped in fields):
 //   timeout MS                 request time-outs
-//   cache PATH                 configuration cache file (created when missing)
+//   cache [PATH]               configuration cache file (created when missing)
 //   getpage HOST PORT URL MAXLEN KEY EXPECTED CHUNKED
 //   download URL EXPECTED SMALLREADS
 //   resolve HOST
+//   detect URL HOST PORT LOCATION | setoptiona URL HOST PORT SECURE PROXYLIST
+//   autoconfig URL             store an auto-config location as a settings dialog does
 //   cread START END | cwrite START END VALUE | cwriteloop COUNT START END PREFIX
 // Output lines: "log FUNCTION SEVERITY MESSAGE" for every log entry and
 // "result ..." per command; getpage adds "samples V1 V2 ..." (the received
 // count as another thread saw it while the call ran).
+#include <winsock2.h>
 #include <windows.h>
+#include <wininet.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -138,7 +143,7 @@ void Download(const std::vector<std::string>& f) {
   delete[] pData;
 }
 
-void Run(const std::string& sCommand, std::ifstream& in) {
+void RunCommands(std::ifstream& in) {
   std::string line;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -148,13 +153,41 @@ void Run(const std::string& sCommand, std::ifstream& in) {
     if (c == "timeout") {
       Utility::SetSocketTimeoutMs(std::atoi(f[1].c_str()));
     } else if (c == "cache") {
+      // Without a path: the per-user file that start-up uses.
       MyConfigure::Initialize(0);
-      const bool bOk = MyConfigure::GetInstance()->SetFilePath(f[1].c_str());
-      Emit({"result", "cache", bOk ? "1" : "0"});
+      const bool bOk = f.size() < 2 || f[1].empty() || MyConfigure::GetInstance()->SetFilePath(f[1].c_str());
+      Emit({"result", "cache", bOk ? "1" : "0", MyConfigure::GetInstance()->GetFilePath()});
     } else if (c == "getpage") {
       GetPage(f);
     } else if (c == "download") {
       Download(f);
+    } else if (c == "autoconfig") {
+      // The way a settings dialog stores an auto-config location.
+      INTERNET_PER_CONN_OPTIONA option[2];
+      option[0].dwOption = INTERNET_PER_CONN_FLAGS;
+      option[0].Value.dwValue = PROXY_TYPE_DIRECT | PROXY_TYPE_AUTO_PROXY_URL;
+      option[1].dwOption = INTERNET_PER_CONN_AUTOCONFIG_URL;
+      option[1].Value.pszValue = const_cast<char*>(f[1].c_str());
+      INTERNET_PER_CONN_OPTION_LISTA list;
+      list.dwSize = sizeof(list);
+      list.pszConnection = nullptr;
+      list.dwOptionCount = 2;
+      list.dwOptionError = 0;
+      list.pOptions = option;
+      const BOOL bOk = InternetSetOptionA(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, sizeof(list));
+      Emit({"result", "autoconfig", bOk ? "1" : "0", std::to_string(GetLastError())});
+    } else if (c == "detect") {
+      HLib oHLib;
+      char sLocation[HR::kWPADLocationSize] = {0};
+      char sList[HR::kProxyListSize] = {0};
+      std::strncpy(sLocation, f[4].c_str(), sizeof(sLocation) - 1);
+      oHLib.Detect(f[1].c_str(), f[2].c_str(), std::atoi(f[3].c_str()), sLocation, sList);
+      Emit({"result", "detect", sList, sLocation});
+    } else if (c == "setoptiona") {
+      HLib oHLib;
+      const bool bOk = oHLib.SetOptionA(f[1].c_str(), f[2].c_str(), std::atoi(f[3].c_str()), f[4] == "1", "GET",
+                                        f[5].c_str(), "");
+      Emit({"result", "setoptiona", bOk ? "1" : "0"});
     } else if (c == "resolve") {
       std::string sIP;
       const bool bOk = Utility::ResolveHostName(f[1].c_str(), sIP);
@@ -178,7 +211,6 @@ void Run(const std::string& sCommand, std::ifstream& in) {
       Emit({"result", "unknown", c});
     }
   }
-  (void)sCommand;
 }
 }  // namespace
 
@@ -195,7 +227,7 @@ TEST(HLibDriver, Run) {
   WSAStartup(MAKEWORD(2, 2), &wsa);
   LogSink::Writer pPrevious = LogSink::GetWriter();
   LogSink::SetWriter(&WriteLog);
-  Run(sCommands, in);
+  RunCommands(in);
   LogSink::SetWriter(pPrevious);
   Emit({"end"});
   g_pOut = nullptr;
