@@ -84,6 +84,10 @@ class HR {
                          const char* sPostData);
   bool DoRequestInner(const char* sURL, const char* sIP, int iPort, bool bSecure, const char* sVerb, char cPType,
                       const char* sByPass, const char* sPAddress, const char* sPostData);
+  // Evaluates the script at sWPADLocation and tries its answer; sStep names
+  // the step in the log ("auto URL", "auto detect").
+  bool TryScript(const char* sURL, const char* sIP, int iPort, bool bSecure, const char* sVerb,
+                 const char* sPostData, char* sWPADLocation, const char* sStep);
   void DetectInner(const char* sURL, const char* sIP, int iPort, char* sWPADLocation, char* sProxyList);
 };
 

@@ -403,6 +403,18 @@ bool HR::SendRequest(const char* sURL, const char* sIP, int iPort, bool bSecure,
   }
 }
 
+bool HR::TryScript(const char* sURL, const char* sIP, int iPort, bool bSecure, const char* sVerb,
+                   const char* sPostData, char* sWPADLocation, const char* sStep) {
+  char sProxyList[kProxyListSize] = {0};
+  Detect(sURL, sIP, iPort, sWPADLocation, sProxyList);
+  if (sProxyList[0] == 0) {
+    QV_LOG(kSendRequest, 0, kSource, "empty after %s", sStep);
+    return false;
+  }
+  QV_LOG(kSendRequest, 0, kSource, "%s after %s", sProxyList, sStep);
+  return SetOptionA(sURL, sIP, iPort, bSecure, sVerb, sProxyList, sPostData);
+}
+
 bool HR::SendRequestLocked(const char* sURL, const char* sIP, int iPort, bool bSecure, const char* sVerb,
                            const char* sPostData) {
   QV_LOG(kSendRequest, 0, kSource, "HR::SendRequest NEW session for sIP = %s on iPort = %d", OrEmpty(sIP), iPort);
@@ -446,29 +458,15 @@ bool HR::SendRequestLocked(const char* sURL, const char* sIP, int iPort, bool bS
 
     char sWPADLocation[kWPADLocationSize] = {0};
     std::memcpy(sWPADLocation, options.sWPADLocation.data(), options.sWPADLocation.size());
-    char sProxyList[kProxyListSize] = {0};
     if (!bConnectionSucceeded && sWPADLocation[0]) {
-      Detect(sURL, sIP, iPort, sWPADLocation, sProxyList);
-      if (sProxyList[0]) {
-        QV_LOG(kSendRequest, 0, kSource, "%s after auto URL", sProxyList);
-        bConnectionSucceeded = SetOptionA(sURL, sIP, iPort, bSecure, sVerb, sProxyList, sPostData);
-      } else {
-        QV_LOG(kSendRequest, 0, kSource, "empty after auto URL");
-      }
+      bConnectionSucceeded = TryScript(sURL, sIP, iPort, bSecure, sVerb, sPostData, sWPADLocation, "auto URL");
     } else {
       QV_LOG(kSendRequest, 0, kSource, "WPADLocation = %s, bConnectionSucceeded = %s", sWPADLocation,
              YN(bConnectionSucceeded));
     }
     if (!bConnectionSucceeded && (options.iFlags & PROXY_TYPE_AUTO_DETECT)) {
       sWPADLocation[0] = 0;
-      sProxyList[0] = 0;
-      Detect(sURL, sIP, iPort, sWPADLocation, sProxyList);
-      if (sProxyList[0]) {
-        QV_LOG(kSendRequest, 0, kSource, "%s after auto detect", sProxyList);
-        bConnectionSucceeded = SetOptionA(sURL, sIP, iPort, bSecure, sVerb, sProxyList, sPostData);
-      } else {
-        QV_LOG(kSendRequest, 0, kSource, "empty after auto detect");
-      }
+      bConnectionSucceeded = TryScript(sURL, sIP, iPort, bSecure, sVerb, sPostData, sWPADLocation, "auto detect");
     } else {
       QV_LOG(kSendRequest, 0, kSource, "Option[2].Value.dwValue = %d, bConnectionSucceeded = %s",
              static_cast<int>(options.iFlags), YN(bConnectionSucceeded));

@@ -15,14 +15,13 @@ from hlibclient import AccountServer
 
 # Each test has loopback addresses of its own (see the design notes: 127.0.0.1
 # is skipped by one layer on purpose).
-ADDR_DOWNLOAD = "127.0.0.41"
-ADDR_LAYERS = "127.0.0.42"
-ADDR_CHUNKS = "127.0.0.43"
-ADDR_PROXY = "127.0.0.44"
-ADDR_PROXY_SERVER = "127.0.0.45"
-ADDR_SCRIPT = "127.0.0.46"
-ADDR_SCRIPT_PROXY = "127.0.0.47"
-ADDR_LOCAL = "127.0.0.48"
+ADDR_DOWNLOAD = "127.51.0.1"
+ADDR_LAYERS = "127.51.0.2"
+ADDR_CHUNKS = "127.51.0.3"
+ADDR_PROXY = "127.51.0.4"
+ADDR_PROXY_SERVER = "127.51.0.5"
+ADDR_SCRIPT = "127.51.0.6"
+ADDR_SCRIPT_PROXY = "127.51.0.7"
 TIMEOUT_MS = "4000"
 
 ACCEPT = ("Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, application/vnd.ms-powerpoint, "
