@@ -22,6 +22,7 @@ ADDR_PROXY = "127.51.0.4"
 ADDR_PROXY_SERVER = "127.51.0.5"
 ADDR_SCRIPT = "127.51.0.6"
 ADDR_SCRIPT_PROXY = "127.51.0.7"
+ADDR_TLS = "127.51.0.8"
 TIMEOUT_MS = "4000"
 
 ACCEPT = ("Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, application/vnd.ms-powerpoint, "
@@ -139,7 +140,8 @@ def test_page_request_layers(wine_prefix):
     A = ADDR_LAYERS
     local = hc.free_port("127.0.0.1")
     size_url = "/as/wapi/get_client_size?client_type=0&xml_format=Y&client=pc"
-    with AccountServer([(A, 8889), (A, 80), ("127.0.0.1", local)], package=b"x" * 1234) as srv:
+    with AccountServer([(A, 8889), (A, 80), ("127.0.0.1", local)], package=b"x" * 1234) as srv, \
+            AccountServer([(ADDR_TLS, 443, True)], package=b"s" * 99) as tls:
         # The WinInet layers (HTTP/1.1) get an error page without the keyword;
         # the socket download (HTTP/1.0) gets the real answer.
         srv.set_fault(path="/as/wapi/get_client_size", match="HTTP/1.1", status=500, body="nope")
@@ -149,12 +151,14 @@ def test_page_request_layers(wine_prefix):
                 getpage(A, 8889, "/as/wapi/get_client?case=direct&client=pc"),
                 getpage(A, 8889, "/as/wapi/get_client"),
                 getpage(A, 443, "/as/wapi/get_client?case=secure"),
+                getpage(ADDR_TLS, 443, "/as/wapi/get_client?case=https"),
                 getpage(A, 8889, size_url + "&case=keyword", key="<__ClientSize__>"),
                 getpage(A, 8889, "/as/wapi/ssi?case=404", key="UserInput"),
                 getpage("", 8889, "/as/x?case=empty")]
         run = hc.run_driver(wine_prefix, cmds)
         reqs = srv.requests
-    local_r, direct, noquery, secure, keyword, notfound, empty = run.results
+        tls_reqs = tls.requests
+    local_r, direct, noquery, secure, https, keyword, notfound, empty = run.results
 
     # 127.0.0.1: the first layer is skipped, the plain second layer answers.
     assert run.has("Skip 127.0.0.1", "HR::DoRequest")
@@ -185,6 +189,10 @@ def test_page_request_layers(wine_prefix):
     assert sr.listener == "%s:80" % A
     assert sr.raw == socket_request(secure.url, "%s:80" % A)
     assert run.has("HTTP fialed. Now try TCP for URL = /as/wapi/get_client")
+
+    # 443 with a server there: HTTPS in the first layer (self-signed certificate).
+    assert https.ok and https.port == 443 and https.text == b"s" * 99
+    assert [(r.tls, r.header("User-Agent")) for r in tls_reqs] == [(True, "Microsoft Internet Explorer")]
 
     # 8889 whose WinInet replies lack the keyword: retried by socket on 8889.
     assert keyword.ok and keyword.port == 8889
