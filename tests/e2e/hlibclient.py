@@ -50,7 +50,8 @@ class PageResult:
         self.ok = fields[2] == "1"
         self.port = int(fields[3])
         self.url = fields[4]
-        self.buffer = bytes.fromhex(fields[5])
+        self.digest = fields[5][4:] if fields[5].startswith("fnv:") else None
+        self.buffer = None if self.digest else bytes.fromhex(fields[5])
         self.guard_ok = fields[6] == "guard-ok"
         self.received = int(fields[7])
         self.samples = samples
@@ -100,6 +101,14 @@ class DriverRun:
 
     def starting(self, text):
         return [l.message for l in self.logs if l.message.startswith(text)]
+
+
+def fnv1a(data):
+    """The digest the driver writes for "getpage ... digest"."""
+    h = 1469598103934665603
+    for b in data:
+        h = ((h ^ b) * 1099511628211) & 0xFFFFFFFFFFFFFFFF
+    return "%016x" % h
 
 
 def run_driver(prefix, commands, timeout=240, name="driver"):
