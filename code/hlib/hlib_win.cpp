@@ -170,9 +170,9 @@ bool HR::ReadReply(void* hRequest, const char* sFunction, const char* sChunkFunc
     }
     return true;
   }
-  // A text reply: read until it ends or the buffer is full, keeping one byte
-  // for the terminator.
-  const DWORD iCapacity = static_cast<DWORD>(m_iMaxLength - 1);
+  // Read until the reply ends or the buffer is full; a text reply (no size
+  // expected) keeps one byte for its terminator.
+  const DWORD iCapacity = static_cast<DWORD>(m_iExpectedReceiveSize > 0 ? m_iMaxLength : m_iMaxLength - 1);
   DWORD iTotal = 0;
   for (;;) {
     if (iTotal >= iCapacity) break;

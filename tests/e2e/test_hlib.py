@@ -231,17 +231,20 @@ def test_chunked_reading_fills_the_buffer_with_growing_count(wine_prefix):
         cmds = [["timeout", TIMEOUT_MS],
                 getpage(A, 8889, "/as/wapi/get_client?case=wininet", maxlen=n, expected=n, chunked=True),
                 getpage(A, 8889, "/as/wapi/get_client?case=socket", maxlen=n, expected=n, chunked=True),
+                getpage(A, 8889, "/as/wapi/get_client?case=whole", maxlen=n, expected=n) + ["digest"],
                 getpage(A, 8889, "/as/wapi/get_size?case=short", maxlen=n + 5, expected=n + 5, chunked=True),
                 getpage(A, 8889, "/as/wapi/get_client?case=toolarge", maxlen=n - 1, expected=n, chunked=True)]
         run = hc.run_driver(wine_prefix, cmds)
         reqs = srv.requests
-    wininet, socket_r, short, toolarge = run.results
+    wininet, socket_r, whole, short, toolarge = run.results
     assert all(r.guard_ok for r in run.results)
     for r in (wininet, socket_r):
         assert r.ok and r.buffer == package and r.received == n
         seen = [v for v in r.samples if v > 0]
         assert seen == sorted(seen) and len(set(seen)) >= 4 and seen[-1] <= n, r.samples
     assert socket_r.port == 8889
+    # A known size read without chunks fills the whole buffer too (no terminator taken from it).
+    assert whole.ok and whole.digest == hc.fnv1a(package)
     # A body that ends before its announced length fails in every layer.
     assert not short.ok
     assert run.starting("IRE() error code: ")
