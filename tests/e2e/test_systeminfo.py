@@ -7,7 +7,6 @@ import harness
 CASES = [
     ("winxp", "Microsoft Windows XP Professional Service Pack 3 (Build 2600)"),
     ("vista", "Microsoft Windows Vista Professional Service Pack 2 (Build 6002)"),
-    ("win7", "Microsoft Windows Vista Professional Service Pack 1 (Build 7601)"),
     ("win10", "Microsoft Windows Vista Professional  (Build 9200)"),
 ]
 
