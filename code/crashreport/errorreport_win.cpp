@@ -3,6 +3,7 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <wininet.h>
+#include <ws2tcpip.h>
 
 #include <cstdio>
 
@@ -13,7 +14,6 @@
 #include "code/utility/limits.h"
 #include "code/utility/mylog.h"
 #include "code/utility/scopedhandle_win.h"
-#include "code/utility/socketdownload.h"
 #include "code/utility/textconv.h"
 #include "code/utility/versiontext.h"
 
@@ -61,6 +61,19 @@ std::string LastErrorText(DWORD iError) {
   return TextConv::WideToUtf8(sText);
 }
 
+// Dotted IPv4 address of a host name from the system resolver.
+bool ResolveServer(const char* sHost, std::string& sAddress) {
+  addrinfo oHints = {};
+  oHints.ai_family = AF_INET;
+  addrinfo* pList = nullptr;
+  if (getaddrinfo(sHost, nullptr, &oHints, &pList) != 0 || !pList) return false;
+  const sockaddr_in* pAddress = reinterpret_cast<const sockaddr_in*>(pList->ai_addr);
+  const char* sDotted = pAddress ? inet_ntoa(pAddress->sin_addr) : nullptr;
+  sAddress = sDotted ? sDotted : "";
+  freeaddrinfo(pList);
+  return !sAddress.empty();
+}
+
 void Post(const std::string& sForm) {
   const BuildFlavor& oFlavor = GetBuildFlavor();
   ScopedInternet hSession(InternetOpenW(L"Internet Explorer", INTERNET_OPEN_TYPE_PROXY, nullptr, nullptr, 0));
@@ -72,7 +85,8 @@ void Post(const std::string& sForm) {
   InternetSetOptionW(hSession.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &iTimeout, sizeof iTimeout);
 
   std::string sAddress;
-  if (!oFlavor.sErrorServerHost || !*oFlavor.sErrorServerHost || !Utility::ResolveHostName(oFlavor.sErrorServerHost, sAddress) || sAddress.empty())
+  const char* sHost = oFlavor.sErrorServerHost;
+  if (!sHost || !*sHost || !ResolveServer(sHost, sAddress))
     sAddress = oFlavor.sErrorServerAddress ? oFlavor.sErrorServerAddress : "";
   if (sAddress.empty()) return;
   const std::wstring wsAddress = TextConv::Utf8ToWide(sAddress);
@@ -114,7 +128,6 @@ void ErrorReport::Send() {
   WSADATA oWsa;
   const bool bWinsock = WSAStartup(MAKEWORD(2, 2), &oWsa) == 0;
   SystemInfo::GetComputerInfo();
-  if (bWinsock) WSACleanup();
   const SystemInfo::Texts& oTexts = SystemInfo::GetTexts();
   oInputs.sComputerName = oTexts.sComputerName;
   oInputs.sComputerIP = oTexts.sComputerIP;
@@ -136,4 +149,5 @@ void ErrorReport::Send() {
   if (ReadFileBytes(sPrefix + "CRASH.DMP", sDump)) oInputs.pDumpFile = &sDump;
 
   Post(BuildForm(BuildBody(oInputs)));
+  if (bWinsock) WSACleanup();
 }
