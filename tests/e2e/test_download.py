@@ -73,7 +73,7 @@ def client(tmp_path):
 
 
 def run_download(prefix, srv, env=None):
-    proc = start_starter(prefix, {"starter.txt": settings(*srv.listeners[0][:2]).encode()}, env)
+    proc = start_starter(prefix, {"starter.txt": settings(*srv.listeners()[0][:2]).encode()}, env)
     try:
         wait_for_line(prefix, "Uncompress ")
     finally:
