@@ -5,11 +5,6 @@ namespace {
 const char* const kSource = "code/setuphandler/setuphandler";
 }
 
-bool SetupHandler::InitializeSetup() {
-  QV_LOG("SetupHandler::InitializeSetup", 0, kSource, "not available in this build");
-  return false;
-}
-
 bool SetupHandler::LaunchClient() {
   QV_LOG("SetupHandler::LaunchClient", 0, kSource, "not available in this build");
   return false;
