@@ -15,11 +15,12 @@ import time
 
 import pytest
 
+import harness
+
 BUILD = os.environ["QV_BUILD_DIR"]
 WINE_RUN = os.environ["QV_WINE_RUN"]
 HOST = os.path.join(os.environ["QV_BIN_DIR"], "test", "QVDialogHost.exe")
 ARTEFACTS = os.path.join(BUILD, "artefacts")
-PREFIX = os.path.join(BUILD, "e2e", "dialog", "prefix")
 
 BACKGROUND = (48, 54, 64)
 FRAME = (172, 168, 163)
@@ -47,18 +48,11 @@ def env():
             display = ":%d" % n
             break
     assert display, "no X display could be started"
-    e = dict(os.environ, DISPLAY=display, QV_WINEPREFIX=PREFIX)
-    if not os.path.isfile(os.path.join(PREFIX, "system.reg")):
-        # Copy the build's booted prefix rather than booting a new one.
-        base = dict(os.environ)
-        base.pop("QV_WINEPREFIX", None)
-        subprocess.run([WINE_RUN, "cmd.exe", "/c", "exit"], env=base, timeout=300,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        shutil.rmtree(os.path.dirname(PREFIX), ignore_errors=True)
-        shutil.copytree(os.path.join(BUILD, "wineprefix"), PREFIX, symlinks=True)
+    # A prefix copied from the harness's cleanly booted template.
+    prefix = harness.WinePrefix("test_dialog_window").create()
+    e = dict(os.environ, DISPLAY=display, QV_WINEPREFIX=str(prefix.path))
     yield e
-    subprocess.run(["wineserver", "-k"], env=dict(e, WINEPREFIX=PREFIX), timeout=60,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    prefix.stop()
     xvfb.kill()
     xvfb.wait()
 
