@@ -1,0 +1,61 @@
+// Stand-in for the client: a top-level window of the class the starter looks
+// for. Message 5024 closes it unless "--ignore-close" is given (command line
+// or Quorumvessel.options.txt). Ends by itself after "--stay-ms=N" (default
+// two minutes) so no test leaves it behind for long.
+#include "../common/fakeprogram.h"
+
+namespace {
+const UINT kCloseRequest = WM_USER + 4000;
+const fake::Program* g_pProgram = nullptr;
+bool g_bIgnoreClose = false;
+
+LRESULT CALLBACK WindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM lParam) {
+  switch (iMessage) {
+    case kCloseRequest:
+      g_pProgram->RecordEvent(g_bIgnoreClose ? "close-request ignored" : "close-request");
+      if (!g_bIgnoreClose) DestroyWindow(hWnd);
+      return 0;
+    case WM_TIMER:
+      DestroyWindow(hWnd);
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProcW(hWnd, iMessage, wParam, lParam);
+  }
+}
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int iShow) {
+  fake::Program oProgram(L"Quorumvessel");
+  g_pProgram = &oProgram;
+  g_bIgnoreClose = oProgram.Has(L"--ignore-close");
+
+  WNDCLASSW oClass = {};
+  oClass.lpfnWndProc = WindowProc;
+  oClass.hInstance = hInstance;
+  oClass.lpszClassName = L"QuorumvesselMainWindowClass";
+  RegisterClassW(&oClass);
+  HWND hWnd = CreateWindowExW(0, oClass.lpszClassName, L"Quorumvessel", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                              CW_USEDEFAULT, 320, 200, nullptr, nullptr, hInstance, nullptr);
+  if (hWnd == nullptr) {
+    oProgram.RecordEvent("no window");
+    oProgram.RecordStart();
+    Sleep(oProgram.Number(L"--stay-ms=", 120000));
+    return 1;
+  }
+  ShowWindow(hWnd, iShow);
+  SetTimer(hWnd, 1, oProgram.Number(L"--stay-ms=", 120000), nullptr);
+  // Recorded once the window exists, so a test that sees the entry can
+  // count on finding the window.
+  oProgram.RecordStart();
+
+  MSG oMessage;
+  while (GetMessageW(&oMessage, nullptr, 0, 0) > 0) {
+    TranslateMessage(&oMessage);
+    DispatchMessageW(&oMessage);
+  }
+  oProgram.RecordEvent("closed");
+  return 0;
+}
