@@ -5,6 +5,13 @@
 // executable with or without QV_TEST_BUILD.
 struct BuildFlavor {
   bool bTestBuild;
+  // Error server for crash reports: host name, the address used when the
+  // name does not resolve, and the port.
+  const char* sErrorServerHost;
+  const char* sErrorServerAddress;
+  int iErrorServerPort;
+  // Test build only: crashes on purpose when asked to at the named point.
+  void (*pCrashPoint)(const char* sWhere);
 };
 
 const BuildFlavor& GetBuildFlavor();

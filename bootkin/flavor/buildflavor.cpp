@@ -1,10 +1,72 @@
 #include "bootkin/buildflavor.h"
 
-const BuildFlavor& GetBuildFlavor() {
-#ifdef QV_TEST_BUILD
-  static const BuildFlavor kFlavor = {true};
-#else
-  static const BuildFlavor kFlavor = {false};
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+// Error server of the shipping build; the build may set its own.
+#ifndef QV_ERROR_SERVER_HOST
+#define QV_ERROR_SERVER_HOST "errorserver.quorumvessel.invalid"
 #endif
+#ifndef QV_ERROR_SERVER_ADDRESS
+#define QV_ERROR_SERVER_ADDRESS "127.0.0.1"
+#endif
+
+namespace {
+
+#ifdef QV_TEST_BUILD
+// QV_TEST_CRASH lists the points to crash at, separated by commas.
+void TestCrashPoint(const char* sWhere) {
+  const char* sList = std::getenv("QV_TEST_CRASH");
+  if (!sList || !sWhere || !*sWhere) return;
+  const size_t iLength = std::strlen(sWhere);
+  for (const char* p = sList; *p;) {
+    const char* pEnd = std::strchr(p, ',');
+    const size_t n = pEnd ? size_t(pEnd - p) : std::strlen(p);
+    if (n == iLength && std::strncmp(p, sWhere, n) == 0) {
+      *static_cast<volatile int*>(nullptr) = 0;  // access violation
+    }
+    if (!pEnd) break;
+    p = pEnd + 1;
+  }
+}
+
+// QV_TEST_ERROR_SERVER is "<host> <address> <port>", pointing the test build
+// at a local error server.
+BuildFlavor MakeFlavor() {
+  static char sHost[256] = "";
+  static char sAddress[64] = "";
+  BuildFlavor o{};
+  o.bTestBuild = true;
+  o.sErrorServerHost = QV_ERROR_SERVER_HOST;
+  o.sErrorServerAddress = QV_ERROR_SERVER_ADDRESS;
+  o.iErrorServerPort = 80;
+  o.pCrashPoint = &TestCrashPoint;
+  const char* sServer = std::getenv("QV_TEST_ERROR_SERVER");
+  int iPort = 0;
+  if (sServer && std::sscanf(sServer, "%255s %63s %d", sHost, sAddress, &iPort) == 3 && iPort > 0 &&
+      iPort < 65536) {
+    o.sErrorServerHost = sHost;
+    o.sErrorServerAddress = sAddress;
+    o.iErrorServerPort = iPort;
+  }
+  return o;
+}
+#else
+BuildFlavor MakeFlavor() {
+  BuildFlavor o{};
+  o.bTestBuild = false;
+  o.sErrorServerHost = QV_ERROR_SERVER_HOST;
+  o.sErrorServerAddress = QV_ERROR_SERVER_ADDRESS;
+  o.iErrorServerPort = 80;
+  o.pCrashPoint = nullptr;
+  return o;
+}
+#endif
+
+}  // namespace
+
+const BuildFlavor& GetBuildFlavor() {
+  static const BuildFlavor kFlavor = MakeFlavor();
   return kFlavor;
 }

@@ -1,0 +1,3 @@
+#include "code/crashreport/errorreport.h"
+
+void ErrorReport::Send() {}

@@ -1,0 +1,62 @@
+#pragma once
+#include <cstddef>
+#include <string>
+
+#include "code/utility/limits.h"
+
+class SetupDownloader;
+class SetupInterface;
+
+// State of one setup run and the parts of the handler that need no Windows
+// call: settings intake and the launch link. SetupHandler (setuphandler.h)
+// adds the thread and the steps that touch files, processes and the window.
+class SetupState {
+ public:
+  static constexpr std::size_t kStarterSidSize = 128;
+  static constexpr int kDefaultAccountServerPort = 8889;
+
+  SetupState();
+  virtual ~SetupState() = default;
+
+  // Takes server, port, client name, version and starter sid from a settings
+  // text and keeps a copy of the whole text.
+  void ParseSetting(const char* sSetting);
+
+  // Turns a launch link in m_sCommandLine into the settings text. The output
+  // (iSettingSize bytes) is left untouched on every failure.
+  void ProcessCommandLine(char* sSetting, std::size_t iSettingSize = Limits::kSetting);
+
+  // True when the text carries the Role start tag (settings embedded in the
+  // executable are accepted only then).
+  static bool HasRole(const char* sSetting);
+
+  // First word of a version file: leading white space skipped, ended by a
+  // blank, tab or line break, at most a value buffer's length.
+  static std::string VersionWord(const std::string& sContent);
+
+  char m_sAccountServerName[Limits::kValue];
+  int m_iAccountServerPort;
+  char m_sClientName[Limits::kValue];
+  char m_sVersion[Limits::kValue];
+  char m_sSetting[Limits::kSettingCopy];
+  char m_sCurrentDirectory[Limits::kPath];
+  char m_sCurrentFile[Limits::kPath];
+  char m_sClientDirectory[Limits::kPath];
+  char m_sSetupFile[Limits::kPath];
+  SetupDownloader* m_pSetupDownloader;
+  SetupInterface* m_pSetupInterface;
+  char m_sTempDirectory[Limits::kPath];
+  char m_sSetupDirectory[Limits::kPath];
+  char m_sUserApplicationDirectory[Limits::kPath];
+  char m_sStartMenuDirectory[Limits::kPath];
+  char m_sDesktopDirectory[Limits::kPath];
+  // The command line exactly as the process received it; parsing works on
+  // copies so the installer later gets it whole.
+  char m_sCommandLine[Limits::kCommandLine];
+  bool m_bCalledByClientToSyncVersion;
+  bool m_bIsClientInstalled;
+  bool m_bIsVersionSynced;
+  bool m_bClientFilesAvailable;
+  bool m_bCalledByCommandLine;
+  char m_sStarterSid[kStarterSidSize];
+};
