@@ -26,4 +26,8 @@ class SetupHandler : public SetupState {
   void CallToInstall();
   void StopProcess();
   std::string InformServerOfInstallation();
+
+ protected:
+  // Ends the whole process once the client has been launched; tests replace it.
+  virtual void EndProcess(unsigned int iExitCode);
 };

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "code/utility/limits.h"
+#include "code/utility/logmask.h"
 #include "code/utility/logsink.h"
 #include "code/utility/processutil.h"
 #include "code/utility/scopedhandle_win.h"
@@ -35,7 +36,7 @@ bool StartThroughShell(const char* sCommandLine, const std::wstring& wsWorkingDi
     QV_LOG(kFunction, 3, kSource,
            "ShellExecute(): iHinstance = %d, iErrorCode = %d, Error = %s, sExecutable = %s, sParameter = %s",
            static_cast<int>(iResult), iErrorCode, GetSocketErrorText(iErrorCode), sExecutable.c_str(),
-           sParameter.c_str());
+           LogMask::CommandLine(sParameter).c_str());
     return false;
   }
   return true;
@@ -84,6 +85,8 @@ namespace Utility {
 bool StartProcess(const char* sCommandLine, const char* sWorkingDirectory, unsigned long* pProcessId) {
   const char* const kFunction = "Utility::StartProcess";
   if (sCommandLine == nullptr) sCommandLine = "";
+  // A launch link's protected value never reaches the log, only its length.
+  const std::string sLogged = LogMask::CommandLine(sCommandLine);
   const int iShow = std::strstr(sCommandLine, "Quorumvessel.exe") != nullptr ? SW_SHOW : SW_HIDE;
   STARTUPINFOW oStartup = {};
   oStartup.cb = sizeof(oStartup);
@@ -94,7 +97,7 @@ bool StartProcess(const char* sCommandLine, const char* sWorkingDirectory, unsig
   if (wsCommandLine.empty()) {
     // Never start a cut or empty command line: it would name another program.
     QV_LOG(kFunction, 3, kSource, "sCommandLine is empty or does not fit %u characters: %s",
-           static_cast<unsigned>(kProcessCommandLine - 1), sCommandLine);
+           static_cast<unsigned>(kProcessCommandLine - 1), sLogged.c_str());
     return false;
   }
   std::vector<wchar_t> aCommandLine(wsCommandLine.begin(), wsCommandLine.end());
@@ -104,7 +107,7 @@ bool StartProcess(const char* sCommandLine, const char* sWorkingDirectory, unsig
   PROCESS_INFORMATION oProcess = {};
   BOOL bCreated = FALSE;
   if (sWorkingDirectory != nullptr) {
-    QV_LOG(kFunction, 0, kSource, "sCommandLine = %s, sWorkingDirectory = %s", sCommandLine, sWorkingDirectory);
+    QV_LOG(kFunction, 0, kSource, "sCommandLine = %s, sWorkingDirectory = %s", sLogged.c_str(), sWorkingDirectory);
     wsWorkingDirectory = TextConv::Utf8ToWideBounded(sWorkingDirectory, Limits::kPath);
     if (wsWorkingDirectory.empty() && sWorkingDirectory[0] != '\0') {
       QV_LOG(kFunction, 3, kSource, "sWorkingDirectory does not fit %u characters",
@@ -122,7 +125,7 @@ bool StartProcess(const char* sCommandLine, const char* sWorkingDirectory, unsig
       QV_LOG(kFunction, 0, kSource, "iErrorCode = %d, Error = %s", iErrorCode, GetSocketErrorText(iErrorCode));
     }
   } else {
-    QV_LOG(kFunction, 0, kSource, "sCommandLine = %s", sCommandLine);
+    QV_LOG(kFunction, 0, kSource, "sCommandLine = %s", sLogged.c_str());
     bCreated = CreateProcessW(nullptr, aCommandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                               &oStartup, &oProcess);
     const int iErrorCode = static_cast<int>(GetLastError());

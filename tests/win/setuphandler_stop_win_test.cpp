@@ -64,7 +64,7 @@ TEST(StopProcess, NoWindowGoesStraightToTermination) {
   // A windowless client and an installer: both are stopped by name.
   const Started oClient = StartFake(oFolder, "c", "QVService", "Quorumvessel.exe", "");
   const Started oInstaller = StartFake(oFolder, "i", "QVInstaller", "QVInstaller.exe", "");
-  WaitForRecord(oClient.sFolder, "QVService");
+  WaitForRecord(oClient.sFolder, "Quorumvessel");
   WaitForRecord(oInstaller.sFolder, "QVInstaller");
 
   LogCapture log;

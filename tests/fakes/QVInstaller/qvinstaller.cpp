@@ -5,7 +5,7 @@
 #include "../common/fakeprogram.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  fake::Program oProgram(L"QVInstaller");
+  fake::Program oProgram;
   const std::wstring sTarget = oProgram.Value(L"--install-to=");
   if (!sTarget.empty()) {
     SHCreateDirectoryExW(nullptr, sTarget.c_str(), nullptr);

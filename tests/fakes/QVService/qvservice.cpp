@@ -3,7 +3,7 @@
 #include "../common/fakeprogram.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  fake::Program oProgram(L"QVService");
+  fake::Program oProgram;
   oProgram.RecordStart();
   Sleep(oProgram.Number(L"--stay-ms=", 20000));
   return 0;

@@ -42,7 +42,7 @@ LRESULT CALLBACK WindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM lPar
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int iShow) {
-  fake::Program oProgram(L"Quorumvessel");
+  fake::Program oProgram;
   g_pProgram = &oProgram;
   g_bIgnoreClose = oProgram.Has(L"--ignore-close");
   g_iCloseDelay = oProgram.Number(L"--close-delay-ms=", 0);

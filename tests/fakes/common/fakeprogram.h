@@ -1,9 +1,11 @@
 #pragma once
 // Shared by the stand-ins of the client family's programs. Each one records
-// how it was started into "<Name>.record.txt" beside its own file, so a test
-// can see the command line, working folder and show mode the starter used.
-// Options come from the command line and from "<Name>.options.txt" beside the
-// file (one per line), because the starter, not the test, starts them.
+// how it was started into "<Name>.record.txt" beside its own file (Name: its
+// file name without ".exe", so a copy under another name records apart), so
+// a test can see the command line, working folder and show mode the starter
+// used. Options come from the command line and from "<Name>.options.txt"
+// beside the file (one per line), because the starter, not the test, starts
+// them.
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
@@ -29,12 +31,23 @@ inline std::wstring ToWide(const std::string& s) {
   return w;
 }
 
-inline std::wstring ModuleDirectory() {
+inline std::wstring ModulePath() {
   wchar_t sPath[4096] = {0};
   GetModuleFileNameW(nullptr, sPath, 4096);
-  std::wstring w(sPath);
+  return sPath;
+}
+
+inline std::wstring ModuleDirectory() {
+  const std::wstring w = ModulePath();
   const std::size_t i = w.find_last_of(L'\\');
   return i == std::wstring::npos ? std::wstring(L".") : w.substr(0, i);
+}
+
+inline std::wstring ModuleName() {
+  std::wstring w = ModulePath();
+  w = w.substr(w.find_last_of(L'\\') + 1);
+  const std::size_t i = w.find_last_of(L'.');
+  return i == std::wstring::npos ? w : w.substr(0, i);
 }
 
 inline bool FileExists(const std::wstring& sPath) {
@@ -65,7 +78,7 @@ inline void AppendFileText(const std::wstring& sPath, const std::string& sText) 
 
 class Program {
  public:
-  explicit Program(const wchar_t* sName) : m_sName(sName), m_sDirectory(ModuleDirectory()) {
+  Program() : m_sName(ModuleName()), m_sDirectory(ModuleDirectory()) {
     int n = 0;
     if (LPWSTR* aArgs = CommandLineToArgvW(GetCommandLineW(), &n)) {
       for (int i = 1; i < n; ++i) m_aOptions.push_back(aArgs[i]);
