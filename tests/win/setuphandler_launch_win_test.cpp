@@ -303,10 +303,10 @@ TEST(InformServerOfInstallation, ReportsOnlyWithSidAndServer) {
                 "Failed: m_sStarterSid = sid-1, m_sAccountServerName = "}));
 
   SET(oHandler.m_sAccountServerName, sAddress.substr(0, iColon));
-  SET(oHandler.m_sStarterSid, "4f2a 9+x");
+  SET(oHandler.m_sStarterSid, "4f2a-9+x");
   const char* sUserInput = std::getenv("QV_TEST_USER_INPUT");
   EXPECT_EQ(oHandler.InformServerOfInstallation(), sUserInput != nullptr ? sUserInput : "");
   const std::string sLast = Messages(log, "SetupHandler::InformServerOfInstallation").back();
-  EXPECT_EQ(sLast.rfind("sURL = /as/wapi/ssi?sid=4f2a 9+x&", 0), 0u) << sLast;
+  EXPECT_EQ(sLast.rfind("sURL = /as/wapi/ssi?sid=4f2a-9+x&", 0), 0u) << sLast;
   printf("REPORT-LOG %s\n", sLast.c_str());
 }
