@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "code/utility/textconv.h"
+#include "tests/fakes/common/fakeprogram.h"
 
 namespace testfakes {
 
@@ -27,15 +28,7 @@ inline std::string BinDirectory() {
 inline std::string FakePath(const std::string& sName) { return BinDirectory() + "\\fakes\\" + sName + ".exe"; }
 
 inline bool ReadText(const std::string& sPath, std::string& sText) {
-  HANDLE h = CreateFileW(TextConv::Utf8ToWide(sPath).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                         nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  sText.clear();
-  char aBuffer[4096];
-  DWORD n = 0;
-  while (ReadFile(h, aBuffer, sizeof(aBuffer), &n, nullptr) && n > 0) sText.append(aBuffer, n);
-  CloseHandle(h);
-  return true;
+  return fake::ReadFileText(TextConv::Utf8ToWide(sPath), sText);
 }
 
 inline std::string ReadText(const std::string& sPath) {
