@@ -4,9 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 
-// Error server of the shipping build; the build may set its own.
+// Error server of the shipping build, set by the build (-DQV_ERROR_SERVER_HOST=...).
+// Without a host name the address alone is used; the default goes nowhere.
 #ifndef QV_ERROR_SERVER_HOST
-#define QV_ERROR_SERVER_HOST "errorserver.quorumvessel.invalid"
+#define QV_ERROR_SERVER_HOST ""
 #endif
 #ifndef QV_ERROR_SERVER_ADDRESS
 #define QV_ERROR_SERVER_ADDRESS "127.0.0.1"

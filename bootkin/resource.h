@@ -1,0 +1,20 @@
+#pragma once
+// Resource identifiers of the starter (bootkin.rc).
+
+#define IDD_BOOTKIN_DIALOG 102
+#define IDR_MAINFRAME 128
+#define IDI_CLOSE_GLYPH 129
+#define IDI_SMALL_FERNBROOK 133
+#define IDI_SMALL_DEFAULT 134
+#define IDI_SMALL_PALLIDA 135
+
+#define IDC_PROGRESS 1000
+#define IDC_CLOSE_BUTTON 1001
+#define IDC_PERCENT 1002
+#define IDC_SPEED_LABEL 1003
+#define IDC_STATUS 1004
+#define IDC_SPEED_VALUE 1005
+#define IDC_SPEED_UNIT 1006
+#define IDC_TIME_LABEL 1007
+#define IDC_TIME_VALUE 1008
+#define IDC_TIME_UNIT 1009

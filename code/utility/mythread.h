@@ -1,0 +1,28 @@
+#pragma once
+#include <cstdint>
+
+// Base of the worker objects: a derived class supplies Run(); Start() runs
+// it on a new thread that first installs the crash filter, optionally raises
+// its priority, and signals the two events around the body.
+class MyThread {
+ public:
+  MyThread();
+  virtual ~MyThread();  // closes the handles; neither waits for nor stops the thread
+  MyThread(const MyThread&) = delete;
+  MyThread& operator=(const MyThread&) = delete;
+
+  virtual void Run() = 0;
+
+  // Starts the thread (once); returns its handle, null when it could not be created.
+  void* Start();
+
+  // Handles are HANDLE values; void* keeps <windows.h> out of the core headers.
+  void* m_hStartedEvent;   // auto-reset; signalled just before Run
+  void* m_hFinishedEvent;  // auto-reset; signalled just after Run returns
+  bool m_bTimeCritical;    // set by the owner before Start
+  void* m_hThread;
+  std::uint32_t m_uThreadId;
+
+ private:
+  static unsigned __stdcall ThreadFunc(void* pObject);
+};
