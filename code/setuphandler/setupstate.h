@@ -4,6 +4,7 @@
 
 #include "code/utility/limits.h"
 
+class QueryParameters;
 class SetupDownloader;
 class SetupInterface;
 
@@ -25,6 +26,9 @@ class SetupState {
   // Turns a launch link in m_sCommandLine into the settings text. The output
   // (iSettingSize bytes) is left untouched on every failure.
   void ProcessCommandLine(char* sSetting, std::size_t iSettingSize = Limits::kSetting);
+
+  // The 29-element settings text made from a decrypted launch query.
+  static std::string BuildSetting(const QueryParameters& oQuery);
 
   // True when the text carries the Role start tag (settings embedded in the
   // executable are accepted only then).
