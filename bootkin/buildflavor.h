@@ -12,6 +12,10 @@ struct BuildFlavor {
   int iErrorServerPort;
   // Test build only: crashes on purpose when asked to at the named point.
   void (*pCrashPoint)(const char* sWhere);
+  // Client download: wait before a new attempt after an incomplete one, and
+  // the calendar seconds after which an attempt is given up.
+  int iDownloadRetryWaitMs;
+  int iDownloadTimeoutSeconds;
 };
 
 const BuildFlavor& GetBuildFlavor();

@@ -43,6 +43,14 @@ BuildFlavor MakeFlavor() {
   o.sErrorServerAddress = QV_ERROR_SERVER_ADDRESS;
   o.iErrorServerPort = 80;
   o.pCrashPoint = &TestCrashPoint;
+  // Short waits so that retries and time-outs can be watched in a test run;
+  // QV_TEST_DOWNLOAD_TIMEOUT (seconds) overrides the time-out.
+  o.iDownloadRetryWaitMs = 1000;
+  o.iDownloadTimeoutSeconds = 8;
+  if (const char* sTimeout = std::getenv("QV_TEST_DOWNLOAD_TIMEOUT")) {
+    const int iTimeout = std::atoi(sTimeout);
+    if (iTimeout > 0 && iTimeout <= 600) o.iDownloadTimeoutSeconds = iTimeout;
+  }
   const char* sServer = std::getenv("QV_TEST_ERROR_SERVER");
   int iPort = 0;
   if (sServer && std::sscanf(sServer, "%255s %63s %d", sHost, sAddress, &iPort) == 3 && iPort > 0 &&
@@ -61,6 +69,8 @@ BuildFlavor MakeFlavor() {
   o.sErrorServerAddress = QV_ERROR_SERVER_ADDRESS;
   o.iErrorServerPort = 80;
   o.pCrashPoint = nullptr;
+  o.iDownloadRetryWaitMs = 60000;
+  o.iDownloadTimeoutSeconds = 600;
   return o;
 }
 #endif

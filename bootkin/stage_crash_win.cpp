@@ -1,0 +1,4 @@
+#include "bootkin/startstages.h"
+#include "code/crashreport/crashhandler.h"
+
+void StartStages::InstallCrashFilter() { CrashHandler::InstallFilter(); }
