@@ -43,8 +43,6 @@ bool FileExists(const std::string& sPath) {
 }
 }  // namespace
 
-void SetupHandler::EndProcess(unsigned int iExitCode) { ExitProcess(iExitCode); }
-
 std::string SetupHandler::InformServerOfInstallation() {
   const char* const kFunction = "SetupHandler::InformServerOfInstallation";
   if (m_sStarterSid[0] == '\0' || m_sAccountServerName[0] == '\0') {

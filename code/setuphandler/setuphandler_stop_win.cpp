@@ -60,3 +60,5 @@ void SetupHandler::StopProcess() {
   const bool bServiceModeRunning = Utility::IsProcessRunning("QVService.exe");
   QV_LOG(kFunction, 0, kSource, bServiceModeRunning ? "bServiceModeRunning is true" : "bServiceModeRunning is false");
 }
+
+void SetupHandler::EndProcess(unsigned int iExitCode) { ExitProcess(iExitCode); }
