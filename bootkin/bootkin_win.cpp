@@ -7,6 +7,7 @@
 
 #include "bootkin/bootkin.h"
 #include "bootkin/startstages.h"
+#include "code/crashreport/crashhandler.h"
 #include "code/utility/limits.h"
 #include "code/utility/logsink.h"
 #include "code/utility/mylog.h"
@@ -85,6 +86,7 @@ bool BootkinApp::InitInstance() {
     bHaveSettings = StartStages::LoadSetupConfigure(*this, sSetting, sizeof(sSetting));
     sSetting[sizeof(sSetting) - 1] = '\0';
   }
+  CrashHandler::CrashPoint("main");  // test build only
   if (!bHaveSettings) {
     RegisterStarterBranch();
     return false;

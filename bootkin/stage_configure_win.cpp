@@ -1,4 +1,6 @@
 #include "bootkin/startstages.h"
+#include "code/utility/myconfigure.h"
 
-// The configuration cache does not exist yet.
-void StartStages::CreateConfigureCache() {}
+// The process-wide configuration cache, with its per-user file (made when
+// missing) that keeps the learned server access settings between runs.
+void StartStages::CreateConfigureCache() { MyConfigure::Initialize(0); }

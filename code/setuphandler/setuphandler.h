@@ -2,17 +2,18 @@
 #include <string>
 
 #include "code/setuphandler/setupstate.h"
+#include "code/utility/mythread.h"
 
 // One setup run on its own worker thread: finds the installed client,
 // launches it or downloads and installs a new one. Steps live in
 // setuphandler_*_win.cpp by concern.
-class SetupHandler : public SetupState {
+class SetupHandler : public MyThread, public SetupState {
  public:
   SetupHandler();
   ~SetupHandler() override;
 
   // Thread body.
-  void Run();
+  void Run() override;
 
   // Directories, and for client-started runs the command parameter file.
   bool InitializeSetup();

@@ -2,28 +2,30 @@
 
 #include <windows.h>
 
-#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "code/utility/boundedtext.h"
+#include "code/utility/encoding.h"
+#include "code/utility/fileutil.h"
 #include "code/utility/limits.h"
 #include "code/utility/logsink.h"
+#include "code/utility/queryprotection.h"
+#include "code/utility/setupinterface.h"
+#include "code/utility/tagtext.h"
 #include "code/utility/textconv.h"
+#include "code/utility/userdirs.h"
 
 namespace {
 const char* const kSource = "code/setuphandler/setuphandler";
 
 // Whole content of a small text file; false when it cannot be opened.
 bool ReadSmallFile(const std::string& sPath, std::string& sContent) {
-  const std::wstring wPath = TextConv::Utf8ToWideBounded(sPath, Limits::kPath);
-  if (wPath.empty()) return false;
-  FILE* pFile = _wfopen(wPath.c_str(), L"rb");
-  if (pFile == nullptr) return false;
-  sContent.clear();
-  char aChunk[4096];
-  size_t n;
-  while ((n = fread(aChunk, 1, sizeof(aChunk), pFile)) > 0) sContent.append(aChunk, n);
-  fclose(pFile);
+  std::size_t iSize = 0;
+  char* pData = nullptr;
+  if (!Utility::ReadWholeFile(sPath.c_str(), static_cast<int>(Limits::kPath), &iSize, &pData)) return false;
+  sContent.assign(pData, iSize);
+  delete[] pData;
   return true;
 }
 }  // namespace
@@ -35,8 +37,12 @@ SetupHandler::~SetupHandler() = default;
 void SetupHandler::Run() {
   if (!InitializeSetup()) {
     QV_LOG("SetupHandler::Run", 0, kSource, "InitializeSetup() failed");
+    if (m_pSetupInterface != nullptr) m_pSetupInterface->PostToDialog(SetupMessage::kSetupFailed, 0, 0);
     return;
   }
+  QV_LOG("SetupHandler::Run", 0, kSource,
+         "m_sAccountServerName = %s, m_iAccountServerPort = %d, m_sClientName = %s, m_sVersion = %s",
+         m_sAccountServerName, m_iAccountServerPort, m_sClientName, m_sVersion);
   if (!m_bCalledByClientToSyncVersion) CheckIsVersionIsSynced();
   // LaunchClient ends the process unless the last launch was never confirmed.
   if (m_bIsVersionSynced) LaunchClient();
@@ -76,4 +82,130 @@ void SetupHandler::CheckIsVersionIsSynced() {
   QV_LOG(kFunction, 0, kSource, "Failed to find any QV installation");
   m_bIsClientInstalled = false;
   m_bIsVersionSynced = false;
+}
+
+bool SetupHandler::InitializeSetup() {
+  const char* const kFunction = "SetupHandler::InitializeSetup";
+  bool bUserAppDirAccessable = false;
+  bool bSystemUser = false;
+  char sDocumentsDirectory[Limits::kPath] = {};
+  char sCommonDesktopDirectory[Limits::kPath] = {};
+  Utility::GetUserDirectory(m_sClientName, m_sCurrentDirectory, m_sCurrentFile, m_sUserApplicationDirectory,
+                            m_sTempDirectory, m_sStartMenuDirectory, m_sDesktopDirectory, bUserAppDirAccessable,
+                            bSystemUser, sDocumentsDirectory, sCommonDesktopDirectory);
+
+  const std::string sInstallation = std::string(m_sCurrentDirectory) + "\\Quorumvessel";
+  std::string sCommandParameterFile;
+  const char* sReadLine = nullptr;
+  if (std::strstr(m_sCommandLine, "--called_by_downloader") != nullptr) {
+    m_bCalledByClientToSyncVersion = true;
+    wchar_t sTemp[Limits::kPath] = {};
+    const DWORD iTemp = GetTempPathW(Limits::kPath, sTemp);
+    std::string sTempFolder = iTemp > 0 && iTemp < Limits::kPath ? TextConv::WideToUtf8Bounded(sTemp, Limits::kPath) : "";
+    if (!sTempFolder.empty() && sTempFolder.back() == '\\') sTempFolder.pop_back();
+    sCommandParameterFile = sTempFolder + "\\rsp1024hcmd.txt";
+    sReadLine = "Read from sCommandParameterFile %s";
+  } else if (std::strstr(m_sCommandLine, "--called_by_client_to_sync") != nullptr) {
+    m_bCalledByClientToSyncVersion = true;
+    sCommandParameterFile = sInstallation + "\\rsp1024hcmd.txt";
+    QV_LOG(kFunction, 0, kSource, "sCommandParameterFile = %s", sCommandParameterFile.c_str());
+    sReadLine = "Read from sCommandParameterFile = %s";
+  }
+  if (sReadLine != nullptr) {
+    std::string sContent;
+    if (!ReadSmallFile(sCommandParameterFile, sContent)) {
+      QV_LOG(kFunction, 0, kSource, "failed to load %s", sCommandParameterFile.c_str());
+      return false;
+    }
+    ParseSetting(sContent.c_str());
+    QV_LOG(kFunction, 0, kSource, sReadLine, sCommandParameterFile.c_str());
+  }
+
+  if (m_bCalledByClientToSyncVersion) {
+    m_sVersion[0] = '\0';
+    const std::string sRefineFile = sInstallation + "\\QVServiceCache.txt";
+    QV_LOG(kFunction, 0, kSource, "Refine directory by %s", sRefineFile.c_str());
+    std::string sContent;
+    if (ReadSmallFile(sRefineFile, sContent)) {
+      // An absent element empties its folder; one too long for it is refused
+      // the same way.
+      auto refine = [&](const char* sStartTag, const char* sEndTag, char* sMember, std::size_t iSize) {
+        std::string sValue;
+        TagText::Extract(sContent.c_str(), sStartTag, sEndTag, sValue);
+        if (!Utility::CopyIfFits(sMember, iSize, sValue)) {
+          sMember[0] = '\0';
+          QV_LOG(kFunction, 0, kSource, "Refused %s: %d bytes do not fit %d", sStartTag,
+                 static_cast<int>(sValue.size()), static_cast<int>(iSize - 1));
+        }
+      };
+      refine("<__USER_APPLICATION_DIRECTORY__>", "</__USER_APPLICATION_DIRECTORY__>", m_sUserApplicationDirectory,
+             sizeof(m_sUserApplicationDirectory));
+      refine("<__DESKTOP_DIRECTORY__>", "</__DESKTOP_DIRECTORY__>", m_sDesktopDirectory, sizeof(m_sDesktopDirectory));
+      refine("<__START_MENUE_DIRECTORY__>", "</__START_MENUE_DIRECTORY__>", m_sStartMenuDirectory,
+             sizeof(m_sStartMenuDirectory));
+      QV_LOG(kFunction, 0, kSource,
+             "Refined directories:  m_sUserApplicationDirectory = %s; m_sDesktopDirectory = %s, "
+             "m_sStartMenuDirectory = %s",
+             m_sUserApplicationDirectory, m_sDesktopDirectory, m_sStartMenuDirectory);
+    }
+    if (!Utility::CopyIfFits(m_sClientDirectory, sizeof(m_sClientDirectory), sInstallation))
+      QV_LOG(kFunction, 0, kSource, "Refused m_sClientDirectory: %d bytes do not fit %d",
+             static_cast<int>(sInstallation.size()), static_cast<int>(sizeof(m_sClientDirectory) - 1));
+    m_bIsClientInstalled = true;
+    m_bIsVersionSynced = false;
+  }
+  return true;
+}
+
+bool SetupHandler::LoadSetupConfigure(char* sSetting, std::size_t iSettingSize) {
+  const char* const kFunction = "SetupHandler::LoadSetupConfigure";
+  const std::string sConfigureFile = "starter.cfg";
+  // A configuration that does not fit the settings buffer is refused and
+  // the next source is tried.
+  auto store = [&](const char* sText, const std::string& sName) {
+    if (Utility::CopyIfFits(sSetting, iSettingSize, sText)) return true;
+    QV_LOG(kFunction, 0, kSource, "Refused %s: %d bytes do not fit %d", sName.c_str(),
+           static_cast<int>(std::strlen(sText)), static_cast<int>(iSettingSize) - 1);
+    return false;
+  };
+
+  std::size_t iSize = 0;
+  char* pData = nullptr;
+  Utility::GetFileData(sConfigureFile.c_str(), &iSize, &pData);
+  if (pData != nullptr) {
+    const std::string sClientFile = Utility::ReplaceAll("PCClient.zip", ".zip", "");
+    const std::string sAccessoryFile = Utility::ReplaceAll("PCClientAccessory.zip", ".zip", "");
+    const bool bClientFiles = Utility::FileExists(sClientFile.c_str()) && Utility::FileExists(sAccessoryFile.c_str());
+    pData[iSize] = '\0';
+    Utility::UnmaskText(pData, "M");
+    const bool bStored = store(pData, sConfigureFile);
+    delete[] pData;
+    if (bStored) {
+      if (bClientFiles) {
+        QV_LOG(kFunction, 0, kSource, "both client files are available");
+        m_bClientFilesAvailable = true;
+      }
+      QV_LOG(kFunction, 0, kSource, "Loaded %s successfully", sConfigureFile.c_str());
+      return true;
+    }
+  }
+
+  const std::string sPlainFile = Utility::ReplaceAll(sConfigureFile, ".cfg", ".txt");
+  Utility::GetFileData(sPlainFile.c_str(), &iSize, &pData);
+  if (pData != nullptr) {
+    const bool bStored = store(pData, sPlainFile);
+    delete[] pData;
+    if (bStored) {
+      m_bClientFilesAvailable = false;
+      QV_LOG(kFunction, 0, kSource, "Loaded %s successfully", sPlainFile.c_str());
+      return true;
+    }
+  }
+
+  if (std::strstr(m_sCommandLine, "--called_by_downloader") != nullptr ||
+      std::strstr(m_sCommandLine, "--called_by_client_to_sync") != nullptr) {
+    QV_LOG(kFunction, 0, kSource, "Delay to load setting");
+    return true;
+  }
+  return false;
 }

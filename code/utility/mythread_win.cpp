@@ -46,6 +46,7 @@ void* MyThread::Start() {
 unsigned __stdcall MyThread::ThreadFunc(void* pObject) {
   MyThread* pThread = static_cast<MyThread*>(pObject);
   CrashHandler::InstallFilter();
+  CrashHandler::CrashPoint("worker");  // test build only
   if (pThread->m_bTimeCritical) {
     // The starting thread may not have stored the handle yet.
     if (!SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL)) {

@@ -88,7 +88,9 @@ def _kill_group(proc):
 def stop_wineserver(prefix):
     """Ends every Windows process of a prefix and its server."""
     if Path(prefix).exists():
-        _run_detached(["wineserver", "-k"], wine_env(prefix), SERVER_TIMEOUT)
+        env = wine_env(prefix)
+        _run_detached(["wineserver", "-k"], env, SERVER_TIMEOUT)
+        _run_detached(["wineserver", "-w"], env, SERVER_TIMEOUT)
 
 
 def _ensure_template():
@@ -148,6 +150,40 @@ class RunResult:
                 f"stdout={self.stdout[-500:]!r}, stderr={self.stderr[-500:]!r})")
 
 
+class Background:
+    """A Windows program started by WinePrefix.start."""
+
+    def __init__(self, prefix, cmd, cwd, env, out_path, err_path):
+        self.prefix = prefix
+        self.out_path = out_path
+        self.err_path = err_path
+        with open(out_path, "wb") as out, open(err_path, "wb") as err:
+            self.proc = subprocess.Popen(cmd, cwd=str(cwd) if cwd else None, env=env,
+                                         stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                         start_new_session=True)
+
+    def running(self):
+        return self.proc.poll() is None
+
+    def wait(self, timeout=60):
+        """Waits at most `timeout` seconds; then ends every Windows process
+        of the prefix and reports timed_out."""
+        timed_out = False
+        try:
+            rc = self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            timed_out = True
+            self.kill()
+            rc = None
+        return RunResult(rc, self.out_path.read_bytes().decode("utf-8", "replace"),
+                         self.err_path.read_bytes().decode("utf-8", "replace"), timed_out)
+
+    def kill(self):
+        """Ends the program and everything else running in the prefix."""
+        _kill_group(self.proc)
+        self.prefix.stop()
+
+
 class LogEntry:
     def __init__(self, time, function, line, message):
         self.time = time
@@ -201,32 +237,21 @@ class WinePrefix:
         return wine_env(self.path, extra)
 
     # ---- running programs -------------------------------------------------
-    def run(self, program, args=(), cwd=None, timeout=60, env=None, name=None):
-        """Runs a Windows program (a Linux path to an .exe, or a program of
-        the prefix such as "reg") and waits at most `timeout` seconds; on
-        time-out every Windows process of the prefix is ended. Output is
-        captured through files in the test's folder."""
+    def start(self, program, args=(), cwd=None, env=None, name=None):
+        """Starts a Windows program (a Linux path to an .exe, or a program of
+        the prefix such as "reg") without waiting for it. Its output goes to
+        files in the test's folder."""
         name = name or Path(str(program)).stem
         out_dir = self.root / "output"
         out_dir.mkdir(exist_ok=True)
         n = len(list(out_dir.glob(f"{name}.*.out")))
-        out_path = out_dir / f"{name}.{n}.out"
-        err_path = out_dir / f"{name}.{n}.err"
-        cmd = ["wine", str(program)] + [str(a) for a in args]
-        with open(out_path, "wb") as out, open(err_path, "wb") as err:
-            proc = subprocess.Popen(cmd, cwd=str(cwd) if cwd else None, env=self.env(env),
-                                    stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                                    start_new_session=True)
-            timed_out = False
-            try:
-                rc = proc.wait(timeout=timeout)
-            except subprocess.TimeoutExpired:
-                timed_out = True
-                _kill_group(proc)
-                self.stop()
-                rc = None
-        return RunResult(rc, out_path.read_bytes().decode("utf-8", "replace"),
-                         err_path.read_bytes().decode("utf-8", "replace"), timed_out)
+        return Background(self, ["wine", str(program)] + [str(a) for a in args], cwd, self.env(env),
+                          out_dir / f"{name}.{n}.out", out_dir / f"{name}.{n}.err")
+
+    def run(self, program, args=(), cwd=None, timeout=60, env=None, name=None):
+        """Runs a Windows program and waits at most `timeout` seconds; on
+        time-out every Windows process of the prefix is ended."""
+        return self.start(program, args, cwd, env, name).wait(timeout)
 
     def install_program(self, source, folder="starter", name=None):
         """Copies a program into C:\\<folder> of the prefix; gives its Linux path."""
@@ -240,8 +265,17 @@ class WinePrefix:
                     timeout=60, env=None):
         """Copies the starter into C:\\<folder> under the given file name and
         runs it from that folder."""
+        return self.start_starter(args, name, folder, test_build, env).wait(timeout)
+
+    def start_starter(self, args=(), name="QuorumvesselStarter.exe", folder="starter", test_build=False,
+                      env=None):
+        """As run_starter, without waiting (for a starter that shows its window)."""
         exe = self.install_program(TEST_STARTER if test_build else STARTER, folder, name)
-        return self.run(exe, args, cwd=exe.parent, timeout=timeout, env=env, name=Path(name).stem)
+        return self.start(exe, args, cwd=exe.parent, env=env, name=Path(name).stem)
+
+    def reg(self, *args, timeout=60):
+        """Runs the prefix's `reg` tool (add, query, delete...)."""
+        return self.run("reg", args, timeout=timeout)
 
     def reg_query(self, key, value=None, timeout=60):
         """Output of `reg query` for a key (and value) of this prefix."""

@@ -69,3 +69,14 @@ def test_no_settings_reaches_the_registration_branch(wine_prefix):
 def test_client_name_is_cut_at_starter(wine_prefix):
     run_ok(wine_prefix, name="acme-starter (2).exe", folder="Program Files/acme")
     assert starter_lines(wine_prefix)[-1] == "No Meeting Parameter, sClientName = acme-"
+
+
+def test_log_that_cannot_be_created_stops_start_up(wine_prefix):
+    # A temporary folder that does not exist: the run log cannot be made, the
+    # only report goes to standard output, and nothing else runs.
+    for name in ("TEMP", "TMP"):
+        assert wine_prefix.reg("add", "HKCU\\Environment", "/v", name, "/d", "C:\\missing\\tmp", "/f").returncode == 0
+    result = run_ok(wine_prefix)
+    assert result.stdout.replace("\r\n", "\n") == "3...\n"
+    assert not list(wine_prefix.temp_dir.glob("QVSetup*"))
+    assert not list((wine_prefix.drive_c / "starter").glob("QVSetup*"))

@@ -33,21 +33,25 @@ Records (one per request, in arrival order)
   absolute-form request target).
 
 Fault switches (set per test; the first matching fault applies)
-  set_fault(path=None, port=None, times=None, status=None, body=None,
-            drop_after=None, stall=None, rate=None, omit_length=False,
+  set_fault(path=None, port=None, match=None, times=None, status=None, body=None,
+            raw=None, drop_after=None, stall=None, rate=None, omit_length=False,
             content_length=None, require_proxy=False)
     path            applies only to request paths starting with this text
     port            applies only to this listening port
+    match           applies only to requests whose request line contains this text
+                    (for example "HTTP/1.0" for the socket download only)
     times           applies to this many requests, then is removed
     status          reply status code (the normal body is kept unless body is given)
     body            reply body (text or bytes) instead of the normal one
+    raw             send exactly these bytes (text or bytes) as the whole reply
     drop_after      send the head and this many body bytes, then close the connection
     stall           wait this many seconds (or until the server stops) without
                     answering, then close without a reply
     rate            send the reply at most this many bytes per second
     omit_length     leave Content-Length out (the body ends when the connection closes)
     content_length  announce this Content-Length instead of the true one
-    require_proxy   requests that did not come through a proxy are closed unanswered
+    require_proxy   requests that did not come through a proxy are answered with a
+                    connection reset
 
 Use from pytest (in the test's own process)
     sys.path.insert(0, os.path.join(os.environ["QV_SOURCE_DIR"], "tests", "server"))
@@ -86,6 +90,7 @@ import signal
 import socket
 import socketserver
 import ssl
+import struct
 import subprocess
 import sys
 import tempfile
@@ -160,7 +165,7 @@ class _Record(Request):
         self.body = d["body"].encode("latin-1")
 
 
-FAULT_KEYS = ("path", "port", "times", "status", "body", "drop_after", "stall",
+FAULT_KEYS = ("path", "port", "match", "raw", "times", "status", "body", "drop_after", "stall",
               "rate", "omit_length", "content_length", "require_proxy")
 
 
@@ -193,6 +198,8 @@ class _State:
                 if fault.get("path") and not req.path.startswith(fault["path"]):
                     continue
                 if fault.get("port") and fault["port"] != port:
+                    continue
+                if fault.get("match") and fault["match"] not in req.request_line:
                     continue
                 if fault.get("times") is not None:
                     fault["times"] -= 1
@@ -230,6 +237,14 @@ def _read_request(conn):
     return head, body
 
 
+def _reset(conn):
+    """Ends the connection with a reset, as a blocking firewall would."""
+    try:
+        conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    except OSError:
+        pass
+
+
 class _Handler(socketserver.BaseRequestHandler):
     def handle(self):
         srv = self.server
@@ -254,9 +269,17 @@ class _Handler(socketserver.BaseRequestHandler):
         req = state.record(srv.qv_listener, srv.qv_tls, client, head, body)
         fault = state.take_fault(req, srv.server_address[1])
         if fault.get("require_proxy") and not req.via_proxy:
+            _reset(conn)
             return
         if fault.get("stall"):
             state.stopping.wait(float(fault["stall"]))
+            return
+        if fault.get("raw") is not None:
+            raw = fault["raw"]
+            try:
+                conn.sendall(raw.encode("latin-1") if isinstance(raw, str) else raw)
+            except (OSError, ssl.SSLError):
+                pass
             return
         status, ctype, payload = self._answer(state, req)
         if fault.get("status") is not None:

@@ -126,12 +126,15 @@ def test_fault_switches_shape_the_reply(srv, fault, status, length, body):
     assert got == body
 
 
-def test_fault_scope_times_path_and_port(srv):
+def test_fault_scope_times_path_port_and_match(srv):
     srv.set_fault(path="/as/wapi/ssi", status=503, times=2)
     srv.set_fault(port=srv.port() + 1, status=418)  # another port: never applies here
     codes = [get(srv.port(), "/as/wapi/ssi")[0].split(" ")[1] for _ in range(3)]
     assert codes == ["503", "503", "200"]
     assert get(srv.port(), "/as/wapi/get_client_size")[0].split(" ")[1] == "200"
+    srv.set_fault(match="HTTP/1.1", raw="HTTP/1.0 200 OK\r\nX: y\r\n")
+    assert exchange(srv.port(), b"GET /a HTTP/1.1\r\n\r\n") == b"HTTP/1.0 200 OK\r\nX: y\r\n"
+    assert get(srv.port(), "/as/wapi/ssi")[2] == b"OK"  # HTTP/1.0: not matched
 
 
 def test_stall_and_require_proxy_close_without_reply(srv):

@@ -118,7 +118,14 @@ TEST_F(DialogFixture, ShowsTemplateAndTopmostCentredPanel) {
   RECT rcWindow{}, rcDesktop{}, rcStatus{}, rcExpected{};
   int iLow = -1, iHigh = -1;
   Seen initial;
+  const HICON hSmall = static_cast<HICON>(
+      LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_SMALL_PALLIDA), IMAGE_ICON, 16, 16, LR_SHARED));
+  ASSERT_NE(hSmall, nullptr);
+  m_dialog.SetSmallIcon(hSmall);
+  HICON hSmallSeen = nullptr, hBigSeen = nullptr;
   RunDialog([&](HWND hWnd) {
+    hSmallSeen = reinterpret_cast<HICON>(SendMessageW(hWnd, WM_GETICON, ICON_SMALL, 0));
+    hBigSeen = reinterpret_cast<HICON>(SendMessageW(hWnd, WM_GETICON, ICON_BIG, 0));
     wchar_t sTitle[64] = {};
     GetWindowTextW(hWnd, sTitle, 64);
     texts["title"] = TextConv::WideToUtf8(sTitle);
@@ -138,6 +145,8 @@ TEST_F(DialogFixture, ShowsTemplateAndTopmostCentredPanel) {
     iHigh = range.iHigh;
     initial = Look(hWnd);
   });
+  EXPECT_EQ(hSmallSeen, hSmall);
+  EXPECT_EQ(hBigSeen, LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME)));
   EXPECT_EQ(texts["title"], "Bootkin");
   EXPECT_EQ(texts["1003"], "Speed:");
   EXPECT_EQ(texts["1005"], "100");

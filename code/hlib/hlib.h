@@ -1,0 +1,113 @@
+#pragma once
+#include <atomic>
+#include <cstddef>
+#include <mutex>
+#include <string>
+
+// The HTTP client through which every exchange with the account server goes.
+// HR holds one request's machinery (WinInet requests through the learned or
+// detected way through the user's network); HLib adds the page request with
+// its two fallbacks: a plain WinInet request and the raw socket download.
+
+// What HR::DP read of the system's proxy options for the default connection.
+struct SystemProxyOptions {
+  std::string sWPADLocation;  // auto-config script location
+  bool bFlagsQueried = false;
+  unsigned long iFlags = 0;   // PROXY_TYPE_* bits
+  bool bHasByPass = false;
+  std::string sByPass;
+  bool bHasProxyServer = false;
+  std::string sProxyServer;
+};
+
+class HR {
+ public:
+  static constexpr int kChunkSize = 14336;
+  static constexpr std::size_t kProxyListSize = 4096;
+  static constexpr std::size_t kWPADLocationSize = 4096;
+  static constexpr std::size_t kProxyEntrySize = 64;
+
+  HR() = default;
+  virtual ~HR() = default;
+  HR(const HR&) = delete;
+  HR& operator=(const HR&) = delete;
+
+  // Set by the user before GetPage: read in chunks of at most kChunkSize until
+  // m_iExpectedReceiveSize bytes have arrived.
+  bool m_bUseMinReadBuffer = false;
+  // Body bytes stored so far; another thread may read it while a call runs.
+  std::atomic<int> m_iCurrentlyReceived{0};
+  int m_iExpectedReceiveSize = 0;
+  // WinInet handles left by the last DoRequest (closed by GetPage).
+  void* m_hConnect = nullptr;
+  void* m_hRequest = nullptr;
+  void* m_hInternet = nullptr;
+  // The current call's buffer (valid during one GetPage only).
+  int m_iMaxLength = 0;
+  const char* m_sKeyInReturn = nullptr;
+  char* m_pReceiveBuffer = nullptr;
+
+  // The first layer: stored setting, system settings, auto-config script,
+  // automatic discovery, each attempt one DoRequest.
+  bool SendRequest(const char* sURL, const char* sIP, int iPort, bool bSecure, const char* sVerb,
+                   const char* sPostData);
+  // One WinInet request through the connection method cPType ('D' direct,
+  // 'L' system configuration, other letters the proxy sPAddress).
+  bool DoRequest(const char* sURL, const char* sIP, int iPort, bool bSecure, const char* sVerb, char cPType,
+                 const char* sByPass, const char* sPAddress, const char* sPostData);
+  // Remembers a method that worked for this host and port.
+  void AddCache(const char* sIP, int iPort, bool bSecure, char cPType, const char* sByPass, const char* sPAddress);
+  // Reads the system proxy options; false when the query fails with an error
+  // that ends the request (12178, 6).
+  bool DP(SystemProxyOptions& options);
+  // Evaluates the auto-config script at sWPADLocation (kWPADLocationSize
+  // bytes; empty: discover it) for the URL; sProxyList (kProxyListSize bytes)
+  // receives the script's answer or the empty text.
+  void Detect(const char* sURL, const char* sIP, int iPort, char* sWPADLocation, char* sProxyList);
+
+  virtual bool SetOptionR(const char* sURL, const char* sIP, int iPort, bool bSecure, const char* sVerb,
+                          const char* sByPass, const char* sProxyServer, const char* sPostData) = 0;
+  virtual bool SetOptionA(const char* sURL, const char* sIP, int iPort, bool bSecure, const char* sVerb,
+                          const char* sProxyList, const char* sPostData) = 0;
+
+ protected:
+  // Reads the reply of hRequest into m_pReceiveBuffer (chunked or as text,
+  // never past m_iMaxLength). The log texts differ between the layers.
+  bool ReadReply(void* hRequest, const char* sFunction, const char* sChunkFunction, const char* sFailFormat);
+  bool HasKeyword() const;
+  void CloseHandles();
+
+  std::mutex m_csRequest;
+
+ private:
+  bool SendRequestLocked(const char* sURL, const char* sIP, int iPort, bool bSecure, const char* sVerb,
+                         const char* sPostData);
+  bool DoRequestInner(const char* sURL, const char* sIP, int iPort, bool bSecure, const char* sVerb, char cPType,
+                      const char* sByPass, const char* sPAddress, const char* sPostData);
+  // Evaluates the script at sWPADLocation and tries its answer; sStep names
+  // the step in the log ("auto URL", "auto detect").
+  bool TryScript(const char* sURL, const char* sIP, int iPort, bool bSecure, const char* sVerb,
+                 const char* sPostData, char* sWPADLocation, const char* sStep);
+  void DetectInner(const char* sURL, const char* sIP, int iPort, char* sWPADLocation, char* sProxyList);
+};
+
+class HLib : public HR {
+ public:
+  // Fetches sURL (a path with its query) from sIP:iPort into pBuffer
+  // (iMaxLength bytes, zero-filled first). The random request parameter is
+  // appended to sURL in place: sURL must have room for 54 more characters and
+  // the terminator (or give its size in iURLSize). *piPort receives the port
+  // finally used (80 when a 443 request went through the socket download).
+  // A text reply (no expected size) stays zero-terminated within the buffer.
+  bool GetPage(const char* sIP, int iPort, char* sURL, int iMaxLength, const char* sKeyInReturn, char* pBuffer,
+               int* piPort, std::size_t iURLSize = 0);
+
+  bool SetOptionR(const char* sURL, const char* sIP, int iPort, bool bSecure, const char* sVerb,
+                  const char* sByPass, const char* sProxyServer, const char* sPostData) override;
+  bool SetOptionA(const char* sURL, const char* sIP, int iPort, bool bSecure, const char* sVerb,
+                  const char* sProxyList, const char* sPostData) override;
+
+ private:
+  bool PlainRequest(const char* sURL, const char* sIP, int iPort);
+  bool SocketRequest(const char* sURL, const char* sIP, int iPort, const std::string& sLogURL, int* piPort);
+};

@@ -1,0 +1,76 @@
+#pragma once
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// Plain HTTP/1.0 download over a stream socket (the last resort of the page
+// request) and host name resolution. Splitting the URL, the request text and
+// reading the reply are platform-neutral; the socket calls are Windows only.
+namespace Utility {
+
+// Longest scheme part ("https:") before "//".
+constexpr std::size_t kMaxSchemeLength = 31;
+// First receive, and later receives for whole files / for small reads.
+constexpr int kFirstReceiveSize = 65536;
+constexpr int kLargeReceiveSize = 65536;
+constexpr int kSmallReceiveSize = 14336;
+// A reply without Content-Length is read until the server closes, up to this.
+constexpr int kMaxUnannouncedBody = 64 * 1024 * 1024;
+// Connect and receive time-out of the socket download.
+constexpr int kSocketTimeoutMs = 90000;
+
+// Splits "scheme://host:port/path?query". The port is 80, 443 for "https:",
+// or the one given after the host (1 to 65535, anything else fails). The path
+// starts with "/" or is empty. A scheme longer than kMaxSchemeLength fails.
+bool ParseURL(const char* sURL, std::string& sHost, int& iPort, std::string& sPath);
+
+// True when sHost is written as an address already: four dot-separated parts
+// whose first reads as a non-zero decimal number.
+bool IsFourPartAddress(const char* sHost);
+
+// The exact request the socket download sends (an empty path asks for "/").
+std::string BuildDownloadRequest(const std::string& sHost, int iPort, const std::string& sPath);
+
+// One receive from the connection into pBuffer, at most iMax bytes: the
+// count, 0 when the peer closed, below 0 on an error or a time-out.
+using ReceiveFunction = std::function<int(char* pBuffer, int iMax)>;
+
+enum class DownloadStatus {
+  kOk,              // *ppData/*piSize hold the body (no data for an empty body)
+  kReceiveFailed,   // a receive failed or timed out (the caller logs its error)
+  kClosedEarly,     // the server closed before the announced body was complete
+  kInvalidHeader,   // a length is known but the head never ended
+  kTooLarge,        // the body cannot be held
+};
+
+// Reads one reply: the first receive, the body length (iExpectedSize, else
+// the reply's Content-Length), then the rest of the body, each receive asking
+// for no more than is still missing. *ppData gets a new[] block of the body
+// plus one zero byte (the caller releases it, also after a failure), *piSize
+// the body length, *piReceived the body bytes received so far.
+DownloadStatus ReadDownloadReply(const ReceiveFunction& fnReceive, int iExpectedSize,
+                                 bool bUseMinReadBuffer, char** ppData, int* piSize,
+                                 std::atomic<int>* piReceived);
+
+// Windows only -------------------------------------------------------------
+
+// Fetches sURL over plain HTTP (port 443 becomes 80) into a new[] block.
+bool URLDownload(const char* sURL, int iExpectedSize, bool bUseMinReadBuffer, char** pData,
+                 int* pSize, std::atomic<int>* pReceived);
+
+// Dotted IPv4 text of sHost from the system resolver.
+bool GetIPAddressByName(const char* sHost, std::string& sIP);
+// As above, then the Winsock name-space lookup.
+bool ResolveHostName(const char* sHost, std::string& sIP);
+
+// Connect, send and receive time-out of the socket download, and of each
+// HTTP request of the page request (tests shorten it).
+void SetSocketTimeoutMs(int iMilliseconds);
+int GetSocketTimeoutMs();
+
+// Shuts the socket down both ways, reads at most 128 bytes once, closes it.
+void CloseSocket(std::uintptr_t iSocket);
+
+}  // namespace Utility
