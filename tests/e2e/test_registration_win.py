@@ -131,3 +131,9 @@ def test_registered_command_starts_starter_with_the_link(wine_prefix):
         return any(m.startswith("m_lpCmdLine = Quorumvessel:sp=") and m.endswith(chk)
                    for m in wine_prefix.run_log_messages())
     assert harness.wait_for(started, timeout=60), (wine_prefix.run_log(), result, command)
+    # Its setup run goes on to look for the installed client instead of
+    # registering again.
+    assert harness.wait_for(
+        lambda: "Failed to find any QV installation" in wine_prefix.run_log_messages(),
+        timeout=60), wine_prefix.run_log()
+    assert not any(m.startswith("No Meeting Parameter") for m in wine_prefix.run_log_messages())
