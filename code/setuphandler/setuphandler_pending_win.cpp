@@ -5,16 +5,7 @@ namespace {
 const char* const kSource = "code/setuphandler/setuphandler";
 }
 
-bool SetupHandler::LaunchClient() {
-  QV_LOG("SetupHandler::LaunchClient", 0, kSource, "not available in this build");
-  return false;
-}
-
 bool SetupHandler::Download() {
   QV_LOG("SetupHandler::Download", 0, kSource, "not available in this build");
   return false;
-}
-
-void SetupHandler::CallToInstall() {
-  QV_LOG("SetupHandler::CallToInstall", 0, kSource, "not available in this build");
 }
