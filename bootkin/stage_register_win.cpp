@@ -1,4 +1,11 @@
 #include "bootkin/startstages.h"
 
-// Protocol registration does not exist yet.
-void StartStages::RegisterStarter(const char*, const char*) {}
+#include <windows.h>
+
+#include "code/pcutility/pcutility.h"
+
+// The registration's outcome is logged where it happens; start-up ends the
+// same way whatever it was.
+void StartStages::RegisterStarter(const char* sModulePath, const char* sClientName) {
+  PCUtility::RegisterStarter(HKEY_CURRENT_USER, sModulePath, sClientName);
+}

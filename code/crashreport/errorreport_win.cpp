@@ -3,7 +3,6 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <wininet.h>
-#include <ws2tcpip.h>
 
 #include <cstdio>
 
@@ -14,6 +13,7 @@
 #include "code/utility/limits.h"
 #include "code/utility/mylog.h"
 #include "code/utility/scopedhandle_win.h"
+#include "code/utility/socketdownload.h"
 #include "code/utility/textconv.h"
 #include "code/utility/versiontext.h"
 
@@ -61,19 +61,6 @@ std::string LastErrorText(DWORD iError) {
   return TextConv::WideToUtf8(sText);
 }
 
-// Dotted IPv4 address of a host name from the system resolver.
-bool ResolveServer(const char* sHost, std::string& sAddress) {
-  addrinfo oHints = {};
-  oHints.ai_family = AF_INET;
-  addrinfo* pList = nullptr;
-  if (getaddrinfo(sHost, nullptr, &oHints, &pList) != 0 || !pList) return false;
-  const sockaddr_in* pAddress = reinterpret_cast<const sockaddr_in*>(pList->ai_addr);
-  const char* sDotted = pAddress ? inet_ntoa(pAddress->sin_addr) : nullptr;
-  sAddress = sDotted ? sDotted : "";
-  freeaddrinfo(pList);
-  return !sAddress.empty();
-}
-
 void Post(const std::string& sForm) {
   const BuildFlavor& oFlavor = GetBuildFlavor();
   ScopedInternet hSession(InternetOpenW(L"Internet Explorer", INTERNET_OPEN_TYPE_PROXY, nullptr, nullptr, 0));
@@ -86,7 +73,7 @@ void Post(const std::string& sForm) {
 
   std::string sAddress;
   const char* sHost = oFlavor.sErrorServerHost;
-  if (!sHost || !*sHost || !ResolveServer(sHost, sAddress))
+  if (!sHost || !*sHost || !Utility::ResolveHostName(sHost, sAddress) || sAddress.empty())
     sAddress = oFlavor.sErrorServerAddress ? oFlavor.sErrorServerAddress : "";
   if (sAddress.empty()) return;
   const std::wstring wsAddress = TextConv::Utf8ToWide(sAddress);

@@ -27,4 +27,8 @@ class SetupHandler : public MyThread, public SetupState {
   void CallToInstall();
   void StopProcess();
   std::string InformServerOfInstallation();
+
+ protected:
+  // Ends the whole process once the client has been launched; tests replace it.
+  virtual void EndProcess(unsigned int iExitCode);
 };

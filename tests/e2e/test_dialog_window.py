@@ -15,11 +15,12 @@ import time
 
 import pytest
 
+import harness
+
 BUILD = os.environ["QV_BUILD_DIR"]
 WINE_RUN = os.environ["QV_WINE_RUN"]
 HOST = os.path.join(os.environ["QV_BIN_DIR"], "test", "QVDialogHost.exe")
 ARTEFACTS = os.path.join(BUILD, "artefacts")
-PREFIX = os.path.join(BUILD, "e2e", "dialog", "prefix")
 
 BACKGROUND = (48, 54, 64)
 FRAME = (172, 168, 163)
@@ -47,18 +48,11 @@ def env():
             display = ":%d" % n
             break
     assert display, "no X display could be started"
-    e = dict(os.environ, DISPLAY=display, QV_WINEPREFIX=PREFIX)
-    if not os.path.isfile(os.path.join(PREFIX, "system.reg")):
-        # Copy the build's booted prefix rather than booting a new one.
-        base = dict(os.environ)
-        base.pop("QV_WINEPREFIX", None)
-        subprocess.run([WINE_RUN, "cmd.exe", "/c", "exit"], env=base, timeout=300,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        shutil.rmtree(os.path.dirname(PREFIX), ignore_errors=True)
-        shutil.copytree(os.path.join(BUILD, "wineprefix"), PREFIX, symlinks=True)
+    # A prefix copied from the harness's cleanly booted template.
+    prefix = harness.WinePrefix("test_dialog_window").create()
+    e = dict(os.environ, DISPLAY=display, QV_WINEPREFIX=str(prefix.path))
     yield e
-    subprocess.run(["wineserver", "-k"], env=dict(e, WINEPREFIX=PREFIX), timeout=60,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    prefix.stop()
     xvfb.kill()
     xvfb.wait()
 
@@ -234,3 +228,49 @@ def test_status_layout_scales_with_the_screen_dpi(env, host):
     il, it, ir, ib = h.rect("status_initial")
     # 15 and 10 units right and down at 1.5 pixels a unit: 22 and 15 pixels.
     assert h.rect("status") == [il + 22, it + 15, il + 22 + ir, it + 15 + ib + 45]
+
+
+STARTER = os.path.join(os.environ["QV_BIN_DIR"], "test", "QuorumvesselStarter.exe")
+
+
+def test_starter_says_setup_could_not_start_and_waits_for_the_user(env, tmp_path):
+    # Started by the client without its parameter file: the setup cannot start.
+    shutil.copy(STARTER, tmp_path)
+    proc = subprocess.Popen([WINE_RUN, str(tmp_path / "QuorumvesselStarter.exe"), "--called_by_client_to_sync"],
+                            env=env, cwd=str(tmp_path), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    try:
+        deadline = time.time() + 120
+        while time.time() < deadline:
+            if subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Bootkin$"], env=env,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0:
+                break
+            assert proc.poll() is None, "the starter ended without showing its window"
+            time.sleep(0.2)
+        time.sleep(3)
+        assert proc.poll() is None, "the window must stay until the user closes it"
+        left, top = window_position(env)
+        path, pixel = screenshot(env, "starter_setup_failed.png")
+        wid = xdo(env, "search", "--onlyvisible", "--name", "^Bootkin$").split()[0]
+        geo = dict(line.split("=", 1) for line in xdo(env, "getwindowgeometry", "--shell", wid).splitlines()
+                   if "=" in line)
+        width, height = int(geo["WIDTH"]), int(geo["HEIGHT"])
+        assert pixel(left, top + height // 2) == FRAME, path
+        # The status layout: some white text, and no progress bar (which
+        # would be a long white run in its rows).
+        white_runs = []
+        for y in range(top + 2, top + height - 2):
+            run = best = 0
+            for x in range(left + 2, left + width - 2):
+                run = run + 1 if pixel(x, y) == WHITE else 0
+                best = max(best, run)
+            white_runs.append(best)
+        assert max(white_runs) > 0, path
+        assert max(white_runs) < 50, path
+        xdo(env, "mousemove", left + 3, top + height // 2)
+        xdo(env, "key", "Escape")
+        proc.wait(timeout=30)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()

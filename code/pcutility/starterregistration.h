@@ -1,0 +1,25 @@
+#pragma once
+#include <cstddef>
+#include <string>
+
+namespace PCUtility {
+
+// Registry texts that make the starter the handler of the client's URL
+// protocol for one user.
+struct StarterRegistration {
+  std::string sKey;                  // Software\Classes\<client>
+  std::string sURL;                  // its default value, "URL:<client> Starter"
+  std::string sCommandKey;           // <sKey>\shell\open\command
+  std::string sCommand;              // "<starter path>" %1
+  std::string sProtocolExecuteKey;   // the browser's per-protocol settings key
+};
+
+// Registry texts are at most this many bytes (terminator excluded).
+constexpr std::size_t kMaxRegistryText = 511;
+
+// Builds the texts. Refuses (false, logged, nothing built) an empty client
+// name, which would register over the whole Software\Classes key, and any
+// text longer than kMaxRegistryText.
+bool BuildStarterRegistration(const char* sStarterFile, const char* sClientName, StarterRegistration& oRegistration);
+
+}  // namespace PCUtility

@@ -1,0 +1,139 @@
+"""A starter run without settings registers its launch protocol for the
+user; the registered command then starts it the way a browser does."""
+import os
+import re
+import sys
+import time
+
+import harness
+
+sys.path.insert(0, os.path.join(os.environ["QV_SOURCE_DIR"], "tests", "tools"))
+import linkhelper  # noqa: E402
+
+CLASSES = r"HKEY_CURRENT_USER\Software\Classes"
+PROTOCOL = CLASSES + r"\Quorumvessel"
+COMMAND = PROTOCOL + r"\shell\open\command"
+BROWSER = r"HKEY_CURRENT_USER\Software\Microsoft\Internet Explorer\ProtocolExecute\Quorumvessel"
+
+
+def _reg_string(text):
+    out, i = [], 0
+    while i < len(text):
+        if text[i] == "\\" and i + 1 < len(text):
+            i += 1
+        out.append(text[i])
+        i += 1
+    return "".join(out)
+
+
+def export_key(prefix, key):
+    """{key: {value name ("" for the default): value}} of a key and its
+    subkeys, from `reg export` (strings as text, dwords as int); None when
+    the key does not exist."""
+    out = prefix.drive_c / "export.reg"
+    if out.exists():
+        out.unlink()
+    result = prefix.run("reg", ["export", key, r"C:\export.reg", "/y"])
+    if result.returncode != 0 or not out.exists():
+        return None
+    raw = out.read_bytes()
+    text = raw.decode("utf-16") if raw[:2] in (b"\xff\xfe", b"\xfe\xff") else raw.decode("utf-8")
+    keys, current = {}, None
+    for line in text.splitlines():
+        if line.startswith("[") and line.endswith("]"):
+            current = keys.setdefault(line[1:-1], {})
+            continue
+        m = re.match(r'^(@|"((?:[^"\\]|\\.)*)")=(.*)$', line)
+        if not m:
+            continue
+        name = "" if m.group(1) == "@" else _reg_string(m.group(2))
+        data = m.group(3)
+        if data.startswith("dword:"):
+            current[name] = int(data[6:], 16)
+        else:
+            assert data.startswith('"') and data.endswith('"'), line
+            current[name] = _reg_string(data[1:-1])
+    return keys
+
+
+def registration(prefix):
+    return export_key(prefix, PROTOCOL), export_key(prefix, BROWSER)
+
+
+def expected_protocol(command):
+    return {
+        PROTOCOL: {"": "URL:Quorumvessel Starter", "URL Protocol": ""},
+        PROTOCOL + r"\shell": {},
+        PROTOCOL + r"\shell\open": {},
+        COMMAND: {"": command},
+    }
+
+
+def test_run_without_settings_registers_protocol(wine_prefix):
+    result = wine_prefix.run_starter(folder="My Tools")
+    assert not result.timed_out, result
+    protocol, browser = registration(wine_prefix)
+    assert protocol == expected_protocol(r'"C:\My Tools\QuorumvesselStarter.exe" %1')
+    assert browser == {BROWSER: {"WarnOnOpen": 0}}
+    messages = wine_prefix.run_log_messages()
+    assert (r"sCurrentFilePath = C:\My Tools\QuorumvesselStarter.exe, "
+            r"sCurrentFileName = QuorumvesselStarter.exe") in messages
+    assert "sCommandKey = Software\\Classes\\Quorumvessel\\shell\\open\\command" in messages
+    assert "No Meeting Parameter, sClientName = Quorumvessel" in messages
+
+    # Moved to another folder: the command follows, nothing else changes.
+    result = wine_prefix.run_starter(folder="Other Place")
+    assert not result.timed_out, result
+    protocol, browser = registration(wine_prefix)
+    assert protocol == expected_protocol(r'"C:\Other Place\QuorumvesselStarter.exe" %1')
+    assert browser == {BROWSER: {"WarnOnOpen": 0}}
+
+
+def test_file_without_starter_in_its_name_registers_nothing(wine_prefix):
+    before = export_key(wine_prefix, CLASSES)
+    result = wine_prefix.run_starter(name="setup.exe", folder="dl")
+    assert not result.timed_out, result
+    assert export_key(wine_prefix, CLASSES) == before
+    assert export_key(wine_prefix, BROWSER) is None
+    messages = wine_prefix.run_log_messages()
+    assert "invalid sCurrentFileName = setup.exe" in messages
+    assert not any(m.startswith("No Meeting Parameter") for m in messages)
+
+
+def test_registered_command_starts_starter_with_the_link(wine_prefix):
+    result = wine_prefix.run_starter(folder="My Tools")
+    assert not result.timed_out, result
+    protocol, _ = registration(wine_prefix)
+    command = protocol[COMMAND][""]
+
+    # Wine looks protocols up in the machine's classes only; a browser on
+    # Windows also sees the user's. Copy the user's registration there.
+    machine = r"HKLM\Software\Classes\Quorumvessel"
+    for key, values in protocol.items():
+        target = machine + key[len(PROTOCOL):]
+        for name, value in values.items():
+            args = ["add", target, "/t", "REG_SZ", "/d", value, "/f"]
+            args[2:2] = ["/ve"] if name == "" else ["/v", name]
+            assert wine_prefix.run("reg", args).returncode == 0
+
+    link = linkhelper.make_link([("meeting_id", "42"), ("role", "attendee"),
+                                 ("account_server_ip", "127.0.0.9"), ("port", "9"),
+                                 ("version", "5.1.0")])
+    log_path = wine_prefix.run_log_path
+    if log_path.exists():
+        log_path.unlink()
+    result = wine_prefix.run("start", [link], timeout=60)
+    # The starter receives the bare link as its command line (the protected
+    # value may be logged as its length only).
+    chk = link[link.index("&chk="):]
+
+    def started():
+        return any(m.startswith("m_lpCmdLine = Quorumvessel:sp=") and m.endswith(chk)
+                   for m in wine_prefix.run_log_messages())
+    assert harness.wait_for(started, timeout=60), (wine_prefix.run_log(), result, command)
+    # Its setup run goes on to look for the installed client instead of
+    # registering again.
+    assert harness.wait_for(
+        lambda: "Failed to find any QV installation" in wine_prefix.run_log_messages(),
+        timeout=60), wine_prefix.run_log()
+    assert not any(m.startswith("No Meeting Parameter") for m in wine_prefix.run_log_messages())

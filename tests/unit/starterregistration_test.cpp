@@ -1,0 +1,50 @@
+#include "code/pcutility/starterregistration.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/unit/logcapture.h"
+
+TEST(BuildStarterRegistration, TextsForClient) {
+  PCUtility::StarterRegistration o;
+  ASSERT_TRUE(PCUtility::BuildStarterRegistration("C:\\My Tools\\QuorumvesselStarter.exe", "Quorumvessel", o));
+  EXPECT_EQ(o.sKey, "Software\\Classes\\Quorumvessel");
+  EXPECT_EQ(o.sURL, "URL:Quorumvessel Starter");
+  EXPECT_EQ(o.sCommandKey, "Software\\Classes\\Quorumvessel\\shell\\open\\command");
+  EXPECT_EQ(o.sCommand, "\"C:\\My Tools\\QuorumvesselStarter.exe\" %1");
+  EXPECT_EQ(o.sProtocolExecuteKey, "Software\\Microsoft\\Internet Explorer\\ProtocolExecute\\Quorumvessel");
+}
+
+TEST(BuildStarterRegistration, EmptyClientNameRefused) {
+  LogCapture log;
+  PCUtility::StarterRegistration o;
+  o.sKey = "untouched";
+  EXPECT_FALSE(PCUtility::BuildStarterRegistration("C:\\t\\Starter.exe", "", o));
+  EXPECT_FALSE(PCUtility::BuildStarterRegistration("C:\\t\\Starter.exe", nullptr, o));
+  EXPECT_EQ(o.sKey, "untouched");
+  ASSERT_EQ(log.entries().size(), 2u);
+  EXPECT_EQ(log.entries()[0].sMessage, "empty sClientName, nothing registered for sStarterFile = C:\\t\\Starter.exe");
+  EXPECT_EQ(log.entries()[0].sFunction, "PCUtility:RegisterStarter()");
+  EXPECT_EQ(log.entries()[0].sSource, "code/pcutility/pcutility");
+}
+
+TEST(BuildStarterRegistration, TextsOverLimitRefusedNotCut) {
+  // The command text is the longest: the path plus three quotes and " %1"
+  // minus one quote; it reaches 511 bytes with a 506-byte path.
+  const std::string sFits(506, 'p');
+  const std::string sTooLong(507, 'p');
+  PCUtility::StarterRegistration o;
+  EXPECT_TRUE(PCUtility::BuildStarterRegistration(sFits.c_str(), "Q", o));
+  EXPECT_EQ(o.sCommand.size(), 511u);
+
+  LogCapture log;
+  PCUtility::StarterRegistration oRefused;
+  EXPECT_FALSE(PCUtility::BuildStarterRegistration(sTooLong.c_str(), "Q", oRefused));
+  EXPECT_TRUE(oRefused.sKey.empty());
+  EXPECT_TRUE(log.Contains("sCommand is 512 bytes, longer than 511: \"" + sTooLong + "\" %1"));
+
+  // A client name long enough for the browser key (the longest key).
+  const std::string sName(511 - std::string("Software\\Microsoft\\Internet Explorer\\ProtocolExecute\\").size() + 1, 'n');
+  EXPECT_FALSE(PCUtility::BuildStarterRegistration("C:\\s.exe", sName.c_str(), oRefused));
+  EXPECT_TRUE(log.Contains("sProtocolExecuteKey is 512 bytes, longer than 511: "
+                           "Software\\Microsoft\\Internet Explorer\\ProtocolExecute\\" + sName));
+}
