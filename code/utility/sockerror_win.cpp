@@ -14,9 +14,17 @@ const char* GetSocketErrorText(int iErrorCode) {
   thread_local char sBuffer[Limits::kPath];
   sBuffer[0] = '\0';
   wchar_t wsMessage[Limits::kPath] = {0};
-  const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                 static_cast<DWORD>(iErrorCode), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                 wsMessage, Limits::kPath - 1, nullptr);
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           static_cast<DWORD>(iErrorCode), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                           wsMessage, Limits::kPath - 1, nullptr);
+  // The HTTP client's numbers (12001-12175) live in wininet's own message table.
+  if (n == 0 && iErrorCode >= 12001 && iErrorCode <= 12175) {
+    if (HMODULE hWinInet = GetModuleHandleW(L"wininet.dll")) {
+      n = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, hWinInet,
+                         static_cast<DWORD>(iErrorCode), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), wsMessage,
+                         Limits::kPath - 1, nullptr);
+    }
+  }
   if (n == 0) return sBuffer;
   std::string sUtf8 = TextConv::WideToUtf8(std::wstring(wsMessage, n));
   // An over-long message is cut at a character boundary rather than lost.
