@@ -10,6 +10,9 @@
 #define QV_PRINTF_FORMAT(fmt_index, first_arg)
 #endif
 
+#include <cstdarg>
+#include <string>
+
 namespace LogSink {
 // Receives one finished entry: function name as shown in the log, severity
 // (0 information, 3 error), source path, source line and formatted message.
@@ -17,6 +20,9 @@ using Writer = void (*)(const char* sFunction, int iSeverity, const char* sSourc
                         const char* sMessage);
 
 void SetWriter(Writer pWriter);
+
+// printf-style formatting into a string (empty on a bad format).
+std::string FormatV(const char* sFormat, va_list args);
 Writer GetWriter();
 
 void Write(const char* sFunction, int iSeverity, const char* sSource, int iLine, const char* sFormat, ...)

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "code/utility/boundedtext.h"
+#include "code/utility/logsink.h"
 #include "code/utility/mylog.h"
 #include "code/utility/scopedhandle_win.h"
 #include "code/utility/textconv.h"
@@ -120,16 +121,7 @@ void MyLog::Write(const char* sFunction, int iSeverity, const char* sSource, int
   try {
     va_list args;
     va_start(args, sFormat);
-    va_list copy;
-    va_copy(copy, args);
-    const int n = std::vsnprintf(nullptr, 0, sFormat, copy);
-    va_end(copy);
-    std::string sMessage;
-    if (n > 0) {
-      sMessage.resize(static_cast<std::size_t>(n) + 1);
-      std::vsnprintf(&sMessage[0], sMessage.size(), sFormat, args);
-      sMessage.resize(static_cast<std::size_t>(n));
-    }
+    const std::string sMessage = LogSink::FormatV(sFormat, args);
     va_end(args);
     WriteEntry(sFunction, iLine, sMessage.c_str());
   } catch (...) {
