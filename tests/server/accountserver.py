@@ -36,7 +36,8 @@ Fault switches (set per test; the first matching fault applies)
   set_fault(path=None, port=None, match=None, times=None, status=None, body=None,
             raw=None, drop_after=None, stall=None, rate=None, omit_length=False,
             content_length=None, require_proxy=False)
-    path            applies only to request paths starting with this text
+    path            applies only to this request path, or to every path under it
+                    when it ends with "/" (so get_client never covers get_client_size)
     port            applies only to this listening port
     match           applies only to requests whose request line contains this text
                     (for example "HTTP/1.0" for the socket download only)
@@ -195,7 +196,7 @@ class _State:
     def take_fault(self, req, port):
         with self.lock:
             for fault in self.faults:
-                if fault.get("path") and not req.path.startswith(fault["path"]):
+                if fault.get("path") and not _path_matches(req.path, fault["path"]):
                     continue
                 if fault.get("port") and fault["port"] != port:
                     continue
@@ -235,6 +236,12 @@ def _read_request(conn):
             break
         body += chunk
     return head, body
+
+
+def _path_matches(path, pattern):
+    if pattern.endswith("/"):
+        return path.startswith(pattern)
+    return path == pattern
 
 
 def _reset(conn):

@@ -132,6 +132,12 @@ def test_fault_scope_times_path_port_and_match(srv):
     codes = [get(srv.port(), "/as/wapi/ssi")[0].split(" ")[1] for _ in range(3)]
     assert codes == ["503", "503", "200"]
     assert get(srv.port(), "/as/wapi/get_client_size")[0].split(" ")[1] == "200"
+    # A path covers only itself, or everything under it when it ends with "/".
+    srv.set_fault(path="/as/wapi/get_client", status=500)
+    assert get(srv.port(), "/as/wapi/get_client_size?client=pc")[0].split(" ")[1] == "200"
+    srv.set_fault(path="/as/wapi/", status=502, times=1)
+    assert get(srv.port(), "/as/wapi/get_client_size?client=pc")[0].split(" ")[1] == "502"
+    srv.clear()
     srv.set_fault(match="HTTP/1.1", raw="HTTP/1.0 200 OK\r\nX: y\r\n")
     assert exchange(srv.port(), b"GET /a HTTP/1.1\r\n\r\n") == b"HTTP/1.0 200 OK\r\nX: y\r\n"
     assert get(srv.port(), "/as/wapi/ssi")[2] == b"OK"  # HTTP/1.0: not matched
