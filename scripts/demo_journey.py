@@ -112,15 +112,19 @@ def screenshot(wid, name):
     return None
 
 
-def close_window(wid):
-    """Closes the progress window as a user would: Escape over it."""
-    geo = window_geometry(wid)
-    if not VIRTUAL_DISPLAY:
-        x("xdotool", "windowactivate", wid)
+def close_window(wid, run):
+    """Closes the progress window as a user would: a click on its close
+    button (at the top right of the 275 x 54 dialog units), else Escape."""
+    geo = window_geometry(wid) if wid else None
     if geo:
-        left, top, _, height = geo
+        left, top, width, height = geo
+        x("xdotool", "mousemove", str(left + width * 2665 // 2750), str(top + height * 5 // 54))
+        x("xdotool", "click", "1")
+        if harness.wait_for(lambda: not run.running(), timeout=5):
+            return "a click on its close button"
         x("xdotool", "mousemove", str(left + 3), str(top + height // 2))
     x("xdotool", "key", "Escape")
+    return "Escape"
 
 
 def read_record(path):
@@ -265,7 +269,7 @@ class Journey:
         started = time.monotonic()
         wid = shot_progress = shot_summary = None
         t_request = t_done = None
-        setup_dir = None
+        setup_dir = closed_by = None
         deadline = started + 180
         while time.monotonic() < deadline:
             if not run.running():
@@ -293,7 +297,7 @@ class Journey:
                 if not VIRTUAL_DISPLAY:
                     say("-- the window stays a few seconds for you to see, then the demo closes it")
                     time.sleep(5)
-                close_window(wid or find_window() or "")
+                closed_by = close_window(wid or find_window(), run)
                 break
             time.sleep(0.1)
         result = run.wait(timeout=30)
@@ -304,7 +308,7 @@ class Journey:
             raise DemoFailed("the starter did not get as far as starting the installer within 180 s")
         self.facts.update(t_request=t_request, t_done=t_done, setup_dir=plain_path(setup_dir),
                           exit1=result.returncode, shots=[s for s in (shot_progress, shot_summary) if s])
-        say(f"-- the window was closed; the starter ended with exit status {result.returncode}")
+        say(f"-- the window was closed with {closed_by}; the starter ended with exit status {result.returncode}")
 
     def wait_for_install(self):
         setup = self.prefix.to_linux(self.facts["setup_dir"])
@@ -366,9 +370,11 @@ class Journey:
         f = self.facts
         step("what happened")
         say(f"The link used:  {f['link1']}")
-        say("  (its protected part carries the meeting, the account server "
-            f"{SERVER[0]}:{SERVER[1]}, the client name and the version {VERSION}; "
-            "`build/native/bin/qvlink read LINK` shows them)")
+        say("                what it carries (qvlink read; passwords masked here):")
+        read = subprocess.run([str(TOOLS / "qvlink"), "read", f["link1"]], capture_output=True, text=True)
+        for line in read.stdout.splitlines():
+            name, _, value = line.partition("=")
+            say(f"                  {name}={'********' if 'password' in name and value else value}")
         if f["t_request"] and f["t_done"] and f["t_done"] > f["t_request"]:
             seconds = f["t_done"] - f["t_request"]
             speed = self.package_size / seconds
@@ -381,16 +387,20 @@ class Journey:
         same = [name for name, data in self.members.items()
                 if (setup / name.replace("\\", "/")).is_file()
                 and (setup / name.replace("\\", "/")).read_bytes() == data]
-        say(f"Unpacked:       {len(same)} of {len(self.members)} files into {f['setup_dir']}, "
-            "each identical to the packed file:")
+        say(f"Unpacked:       {len(same)} of {len(self.members)} files into {f['setup_dir']}"
+            + (", each identical to the packed file:" if len(same) == len(self.members) else ":"))
         for name in sorted(self.members):
             say(f"                  {name:<28} {len(self.members[name]):>10,} bytes"
                 f"{'' if name in same else '   MISSING OR DIFFERENT'}")
         command_file = setup / "rsp1024hcmd.txt"
-        say(f"Command file:   {f['setup_dir']}\\rsp1024hcmd.txt (passwords masked here):")
-        if command_file.exists():
-            for line in masked(command_file.read_bytes().decode("utf-8", "replace")).splitlines():
-                say("                  " + line)
+        say(f"Command file:   {f['setup_dir']}\\rsp1024hcmd.txt "
+            "(passwords masked here; the settings after the header are one line in the file,")
+        say("                shown one element a line; empty elements left out):")
+        text = command_file.read_bytes().decode("utf-8", "replace") if command_file.exists() else "(missing)"
+        for line in masked(text).splitlines():
+            for element in re.findall(r"<__(\w+)__>(.*?)</__\1__>", line):
+                if element[1] or len(line) < 200:
+                    say(f"                  <__{element[0]}__>{element[1]}</__{element[0]}__>")
         inst = f["installer"]
         say(f"Installer:      {inst.get('commandline')}")
         say(f"                started in {inst.get('directory')}; it installed the client into "
