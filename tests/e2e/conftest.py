@@ -1,3 +1,6 @@
+import os
+import subprocess
+
 import pytest
 
 import harness
@@ -24,3 +27,25 @@ def make_prefix(request):
 def wine_prefix(make_prefix):
     """One private prefix for the test."""
     return make_prefix()
+
+
+@pytest.fixture(scope="module")
+def display():
+    """An X display for tests that show the starter's window: the one given
+    (scripts/test starts one), else a private Xvfb for the module."""
+    if os.environ.get("DISPLAY"):
+        yield
+        return
+    read_fd, write_fd = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_fd)
+    with os.fdopen(read_fd) as f:
+        number = f.readline().strip()
+    os.environ["DISPLAY"] = ":" + number
+    try:
+        yield
+    finally:
+        del os.environ["DISPLAY"]
+        xvfb.terminate()
+        xvfb.wait(timeout=10)
