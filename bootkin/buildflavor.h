@@ -16,6 +16,9 @@ struct BuildFlavor {
   // the calendar seconds after which an attempt is given up.
   int iDownloadRetryWaitMs;
   int iDownloadTimeoutSeconds;
+  // Test build only: notes every message posted to the progress window, with
+  // its text (null for messages without one).
+  void (*pTraceWindowMessage)(unsigned int uMessage, const char* sText);
 };
 
 const BuildFlavor& GetBuildFlavor();

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <string>
 
 // Error server of the shipping build, set by the build (-DQV_ERROR_SERVER_HOST=...).
 // Without a host name the address alone is used; the default goes nowhere.
@@ -32,6 +34,29 @@ void TestCrashPoint(const char* sWhere) {
   }
 }
 
+// QV_TEST_WINDOW_TRACE names a file that receives one line per message posted
+// to the progress window: the number, a blank and the text with line feeds
+// written as "\\n".
+void TestTraceWindowMessage(unsigned int uMessage, const char* sText) {
+  static std::mutex oLock;
+  const char* sPath = std::getenv("QV_TEST_WINDOW_TRACE");
+  if (!sPath || !*sPath) return;
+  std::string sLine = std::to_string(uMessage) + " ";
+  for (const char* p = sText ? sText : ""; *p; ++p) {
+    if (*p == '\n') {
+      sLine += "\\n";
+    } else {
+      sLine += *p;
+    }
+  }
+  sLine += "\n";
+  std::lock_guard<std::mutex> oGuard(oLock);
+  if (std::FILE* pFile = std::fopen(sPath, "ab")) {
+    std::fwrite(sLine.data(), 1, sLine.size(), pFile);
+    std::fclose(pFile);
+  }
+}
+
 // QV_TEST_ERROR_SERVER is "<host> <address> <port>", pointing the test build
 // at a local error server.
 BuildFlavor MakeFlavor() {
@@ -43,6 +68,7 @@ BuildFlavor MakeFlavor() {
   o.sErrorServerAddress = QV_ERROR_SERVER_ADDRESS;
   o.iErrorServerPort = 80;
   o.pCrashPoint = &TestCrashPoint;
+  o.pTraceWindowMessage = &TestTraceWindowMessage;
   // Short waits so that retries and time-outs can be watched in a test run;
   // QV_TEST_DOWNLOAD_TIMEOUT (seconds) overrides the time-out.
   o.iDownloadRetryWaitMs = 1000;
@@ -69,6 +95,7 @@ BuildFlavor MakeFlavor() {
   o.sErrorServerAddress = QV_ERROR_SERVER_ADDRESS;
   o.iErrorServerPort = 80;
   o.pCrashPoint = nullptr;
+  o.pTraceWindowMessage = nullptr;
   o.iDownloadRetryWaitMs = 60000;
   o.iDownloadTimeoutSeconds = 600;
   return o;

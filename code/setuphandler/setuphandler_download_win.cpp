@@ -116,7 +116,13 @@ bool SetupHandler::Download() {
     SizeRequester requester(m_sAccountServerName);
     iDownloadSize = SizeQuery::Query(requester, m_sAccountServerName, &m_iAccountServerPort, &iUsedPort);
   }
-  if (iDownloadSize < 1) return false;
+  if (iDownloadSize < 1) {
+    // Without this the window would go on saying "Connecting ..." for ever.
+    char sFailed[Limits::kValue];
+    snprintf(sFailed, sizeof(sFailed), "Unable to download %s from the server. Please try it again", m_sClientName);
+    if (m_pSetupInterface) m_pSetupInterface->PostText(SetupMessage::kFinal, sFailed);
+    return false;
+  }
 
   QV_LOG(kDownload, 0, kSource, "iDownloadSize = %d", iDownloadSize);
   char sText[Limits::kValue];

@@ -230,6 +230,7 @@ bool Extract(Source& source, const std::string& sDestination, Sink& sink) {
     const HeaderResult header = ReadNameField(source, &sName);
     if (header == HeaderResult::kEnd) return true;
     if (header == HeaderResult::kError) {
+      sink.LogLastError();
       QV_LOG(kFunction, 0, kSource, "fread error");
       return false;
     }
@@ -253,6 +254,7 @@ bool Extract(Source& source, const std::string& sDestination, Sink& sink) {
         if (sFolder.size() != 0 && sFolder.size() != 2) {
           const int iResult = sink.CreateFolders(sFolder);
           if (iResult != 0 && iResult != 80 && iResult != 183) {
+            sink.LogLastError();
             QV_LOG(kFunction, 0, kSource, "SHCreateDirectoryEx error: %s, error code = %d", sTarget.c_str(), iResult);
             return false;
           }
@@ -262,22 +264,26 @@ bool Extract(Source& source, const std::string& sDestination, Sink& sink) {
 
     unsigned char aLength[4];
     if (!ReadExact(source, aLength, sizeof(aLength))) {
+      sink.LogLastError();
       QV_LOG(kFunction, 0, kSource, "fread lFileLength error");
       return false;
     }
     const std::uint32_t lFileLength = ReadLe32(aLength);
     unsigned char aMask[2];
     if (!ReadExact(source, aMask, sizeof(aMask))) {
+      sink.LogLastError();
       QV_LOG(kFunction, 0, kSource, "fread iFileMask error");
       return false;
     }
 
     if (verdict != NameVerdict::kOk || !sink.BeginFile(sTarget)) {
       if (verdict == NameVerdict::kOk) {
+        sink.LogLastError();
         QV_LOG(kFunction, 0, kSource, "can't create file %s, skip to the next one.", sTarget.c_str());
       }
       sink.ReportFailed(sTarget);
       if (!SkipBytes(source, lFileLength)) {
+        sink.LogLastError();
         QV_LOG(kFunction, 0, kSource, "fread error");
         return false;
       }
@@ -288,22 +294,26 @@ bool Extract(Source& source, const std::string& sDestination, Sink& sink) {
     std::uint32_t iConsumed = 0;
     const MemberResult result = InflateMember(source, lFileLength, sink, &iErr, &iConsumed);
     if (result == MemberResult::kWriteError) {
+      sink.LogLastError();
       QV_LOG(kFunction, 0, kSource, "fwrite error");
       sink.DiscardFile();
       return false;
     }
     if (result == MemberResult::kStreamError) {
+      sink.LogLastError();
       QV_LOG(kFunction, 0, kSource, "iErr != Z_OK && iErr != Z_STREAM_END");
       sink.DiscardFile();
       return false;
     }
     // Bytes after the end of the stream still belong to this member.
     if (iConsumed < lFileLength && !SkipBytes(source, lFileLength - iConsumed)) {
+      sink.LogLastError();
       QV_LOG(kFunction, 0, kSource, "fread error");
       sink.DiscardFile();
       return false;
     }
     if (!sink.CommitFile()) {
+      sink.LogLastError();
       QV_LOG(kFunction, 0, kSource, "can't create file %s, skip to the next one.", sTarget.c_str());
       sink.ReportFailed(sTarget);
     }

@@ -66,6 +66,9 @@ class Sink {
   virtual void DiscardFile() = 0;
   // A member that could not be written, for the failure report.
   virtual void ReportFailed(const std::string& sTarget) = 0;
+  // Called before each error line: logs the system's last error where
+  // there is one.
+  virtual void LogLastError() {}
 };
 
 enum class NameVerdict {

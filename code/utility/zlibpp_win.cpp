@@ -12,6 +12,7 @@
 #include "code/utility/archive.h"
 #include "code/utility/limits.h"
 #include "code/utility/logsink.h"
+#include "code/utility/sockerror.h"
 #include "code/utility/textconv.h"
 
 namespace {
@@ -35,6 +36,12 @@ std::FILE* CreateReport(std::string& sPath) {
     sPath = sPath.substr(0, iDigits) + std::to_string(static_cast<std::int32_t>(iNext)) + ".txt";
   }
   return nullptr;
+}
+
+// Read before anything else can change it.
+void LogErrorCode() {
+  const int iError = static_cast<int>(GetLastError());
+  QV_LOG("CCZLib::UnZip", 0, kSource, "Error code: %d, error: %s", iError, GetSocketErrorText(iError));
 }
 
 void OpenWithShell(const std::wstring& sReportPath) {
@@ -92,6 +99,8 @@ class CZLib::FileSink : public PackageArchive::Sink {
     DeleteFileW(m_wTemp.c_str());
   }
 
+  void LogLastError() override { LogErrorCode(); }
+
   void ReportFailed(const std::string& sTarget) override {
     if (m_oOwner.m_pReportFile == nullptr) {
       m_oOwner.m_pReportFile = CreateReport(m_oOwner.m_sReportPath);
@@ -138,6 +147,7 @@ bool CZLib::UnZip(const char* sArchive, const char* sDestination) {
   const std::wstring wArchive = TextConv::Utf8ToWideBounded(sArchive, Limits::kPath);
   m_pInFile = wArchive.empty() ? nullptr : _wfopen(wArchive.c_str(), L"rb");
   if (m_pInFile == nullptr) {
+    LogErrorCode();
     QV_LOG(kFunction, 0, kSource, "can't open %s", sArchive);
     return false;
   }

@@ -199,9 +199,9 @@ def test_second_exception_is_left_to_the_system(make_prefix):
     assert posts == []
 
 
-def test_only_the_test_build_can_crash_on_purpose_or_change_the_server():
+def test_only_the_test_build_has_test_switches():
     shipping = harness.STARTER.read_bytes()
     test_build = harness.TEST_STARTER.read_bytes()
-    for switch in (b"QV_TEST_CRASH", b"QV_TEST_ERROR_SERVER"):
+    for switch in (b"QV_TEST_CRASH", b"QV_TEST_ERROR_SERVER", b"QV_TEST_DOWNLOAD_TIMEOUT", b"QV_TEST_WINDOW_TRACE"):
         assert switch in test_build
         assert switch not in shipping

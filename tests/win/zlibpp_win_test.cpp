@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "code/utility/archive.h"
+#include "code/utility/sockerror.h"
 #include "code/utility/textconv.h"
 #include "tests/unit/logcapture.h"
 
@@ -111,6 +112,7 @@ TEST_F(UnZipTest, EmptyArchiveAndMissingArchive) {
   EXPECT_FALSE(fs::exists(m_archive));
   LogCapture log;
   EXPECT_FALSE(zlib.UnZip(Narrow(m_archive).c_str(), Narrow(m_dest).c_str()));
+  EXPECT_TRUE(log.Contains("Error code: 2, error: " + std::string(GetSocketErrorText(2))));
   EXPECT_TRUE(log.Contains("can't open " + Narrow(m_archive)));
 }
 
@@ -207,6 +209,14 @@ TEST_F(UnZipTest, TargetHeldOpenByAnotherProcessIsListed) {
   ASSERT_TRUE(bOk);
   const std::string held = Narrow(m_dest / L"Quorumvessel.exe");
   EXPECT_TRUE(log.Contains("can't create file " + held + ", skip to the next one."));
+  // The system's reason comes first, under the reader's own name.
+  const auto entries = log.entries();
+  const auto it = std::find_if(entries.begin(), entries.end(), [&](const LoggedEntry& e) {
+    return e.sMessage == "can't create file " + held + ", skip to the next one.";
+  });
+  ASSERT_NE(it, entries.begin());
+  EXPECT_EQ(std::prev(it)->sFunction, "CCZLib::UnZip");
+  EXPECT_EQ(std::prev(it)->sMessage.rfind("Error code: 32, error: ", 0), 0u) << std::prev(it)->sMessage;
   EXPECT_EQ(Slurp(m_dest / L"a.txt"), "A");
   EXPECT_EQ(Slurp(m_dest / L"c" / L"c.txt"), "C");
   EXPECT_EQ(Slurp(m_dest / L"Quorumvessel.exe"), "running client");

@@ -1,0 +1,65 @@
+"""Client packages for the starter's end-to-end tests: a small client folder,
+packed with the native qvpack, settings pointing at a local account server,
+and the test build of the starter started beside them."""
+
+import os
+import subprocess
+from pathlib import Path
+
+import harness
+
+NATIVE_BIN = harness.SOURCE_DIR / "build" / "native" / "bin"
+QVPACK = Path(os.environ.get("QV_QVPACK", NATIVE_BIN / "qvpack"))
+QVCFG = Path(os.environ.get("QV_QVCFG", NATIVE_BIN / "qvcfg"))
+
+
+def make_client(folder, extra=b""):
+    """Writes a client folder (sub-folders, random and repetitive bytes, an
+    empty file) and returns its files by archive name."""
+    files = {
+        "QVInstaller.exe": b"MZ installer" + extra,
+        "bin\\core.dll": os.urandom(70000),
+        "bin\\plugins\\text.cfg": b"line\n" * 5000,
+        "empty.txt": b"",
+    }
+    write_files(folder, files)
+    return files
+
+
+def write_files(folder, files):
+    for name, data in files.items():
+        p = Path(folder) / name.replace("\\", "/")
+        p.parent.mkdir(parents=True, exist_ok=True)
+        p.write_bytes(data)
+
+
+def pack(folder, archive):
+    subprocess.run([str(QVPACK), "pack", str(folder), str(archive)], check=True, stdout=subprocess.DEVNULL,
+                   timeout=60)
+    return Path(archive).read_bytes()
+
+
+def settings(address, port, version="9.9.9"):
+    return ("<__AccountServerIP__>%s</__AccountServerIP__><__AccountServerPort__>%d</__AccountServerPort__>"
+            "<__ClientName__>Quorumvessel</__ClientName__><__Version__>%s</__Version__>" % (address, port, version))
+
+
+def start_starter(prefix, files, env=None, args=()):
+    """Starts the test build from C:\\starter with the given files beside it."""
+    exe = prefix.install_program(harness.TEST_STARTER, "starter")
+    for name, data in files.items():
+        (exe.parent / name).write_bytes(data)
+    return subprocess.Popen(["wine", str(exe), *args], cwd=str(exe.parent), env=prefix.env(env),
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                            start_new_session=True)
+
+
+def wait_for_line(prefix, text, timeout=120):
+    """Waits until a run-log message contains text."""
+    ok = harness.wait_for(lambda: any(text in m for m in prefix.run_log_messages()), timeout=timeout)
+    assert ok, "no %r in the run log:\n%s" % (text, "\n".join(prefix.run_log_messages()))
+
+
+def assert_unpacked(folder, files):
+    for name, data in files.items():
+        assert (Path(folder) / name.replace("\\", "/")).read_bytes() == data, name
