@@ -122,6 +122,14 @@ def changes(before, after):
     return sorted(p for p in set(before) | set(after) if before.get(p, "gone") != after.get(p, "gone"))
 
 
-def end_starters(prefix):
-    """Ends the starters that still show their window, as closing it does."""
-    prefix.run("taskkill", ["/F", "/IM", "QuorumvesselStarter.exe"], timeout=60)
+def read_window(prefix, close=False):
+    """What the starter's window shows (status text with line feeds as
+    "\\n", progress "1" when the bar is shown); with close, the window's close
+    button is then clicked and the window has gone."""
+    report = prefix.root / "window-report.txt"
+    if report.exists():
+        report.unlink()
+    result = prefix.run(FAKES / "WindowReader.exe", [prefix.to_windows(report)] + (["--close"] if close else []),
+                        timeout=180)
+    assert not result.timed_out and result.returncode == 0, result
+    return dict(line.split("=", 1) for line in report.read_text(encoding="utf-8").splitlines() if "=" in line)

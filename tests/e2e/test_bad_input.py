@@ -12,7 +12,7 @@ import zlib
 import pytest
 
 import harness
-from clientfamily import QVLINK, changes, client_folder, listing, make_link, records
+from clientfamily import QVLINK, changes, client_folder, listing, make_link, read_window, records
 from packagekit import QVPACK, pack, read_trace, settings
 
 sys.path.insert(0, str(harness.SOURCE_DIR / "tests" / "server"))
@@ -154,8 +154,13 @@ def test_bad_server_answer_ends_with_a_clear_status(wine_prefix, sentinel, tmp_p
         if fault and fault.get("stall"):
             # The attempt that timed out is followed by another one.
             assert len(srv.wait_for_requests(2, timeout=60, path="/as/wapi/get_client")) == 2
-        # Still there, showing its window until the user closes it.
-        assert run.running()
+        # Still there, saying what happened until the user closes the window.
+        shown = read_window(wine_prefix, close=True)
+        result = run.wait(timeout=60)
+        assert not result.timed_out and result.returncode == 0, result
+    # The last final text is what stays shown (later progress of a new
+    # attempt goes to the hidden bar).
+    assert shown == {"status": [t for n, t in read_trace(trace) if n == "6042"][-1], "progress": "0"}
     messages = wine_prefix.run_log_messages()
     written = watch.written()
     assert outside_own_places(written) == []

@@ -7,6 +7,7 @@ proxy do their part of the same journey. The fake client family stands in
 for the client: its installer really installs, its client confirms its
 launch."""
 
+import os
 import re
 import subprocess
 import sys
@@ -15,8 +16,9 @@ import pytest
 
 import harness
 import hlibclient
-from clientfamily import (QVEMBED, QVLINK, changes, client_folder, client_package, embed_settings, end_starters,
-                          events, listing, make_link, records, settings_for_link, wait_for_event)
+from clientfamily import (QVEMBED, QVLINK, changes, client_folder, client_package, embed_settings, events,
+                          listing, make_link, read_window, records, settings_for_link,
+                          wait_for_event)
 from packagekit import QVCFG, QVPACK, pack, read_trace, settings
 from registry import copy_protocol_to_machine, export_key
 
@@ -116,14 +118,14 @@ def registered_program(prefix):
 
 # ---------------------------------------------------------------------------
 
-def test_fresh_copy_registers_its_protocol_and_ends_without_a_window(wine_prefix):
+def test_fresh_copy_registers_its_protocol_and_ends_without_a_window(wine_prefix, private_display):
     exe = wine_prefix.install_program(harness.STARTER, "Downloads")
     before = listing(wine_prefix.drive_c)
-    run = wine_prefix.start(exe, cwd=exe.parent)
+    run = wine_prefix.start(exe, cwd=exe.parent, env={"DISPLAY": private_display})
     windows = []
     while run.running():
-        found = subprocess.run(["xdotool", "search", "--name", "^Bootkin$"], stdout=subprocess.PIPE,
-                               stderr=subprocess.DEVNULL, timeout=30).stdout.split()
+        found = subprocess.run(["xdotool", "search", "--name", "^Bootkin$"], env=dict(os.environ, DISPLAY=private_display),
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=30).stdout.split()
         windows += found
     result = run.wait(timeout=60)
     assert not result.timed_out and result.returncode == 0, result
@@ -166,7 +168,8 @@ def test_link_installs_the_client_and_the_next_link_launches_it(wine_prefix, tmp
         assert paths == ["/as/wapi/get_client_size", "/as/wapi/get_client"]
         assert (places.setup / "rsp1024hcmd.txt").read_bytes() == \
             (places.header(places.setup) + settings_for_link(first)).replace("\n", "\r\n").encode()
-        end_starters(prefix)
+        # The summary stays until the user closes the window.
+        assert read_window(prefix, close=True) == {"status": posted[-1][1], "progress": "0"}
 
         # The next link: the installed client is current and confirmed its
         # last launch, so it is launched at once and the starter ends.
@@ -197,8 +200,7 @@ def test_embedded_settings_install_and_then_launch_without_a_command_line(wine_p
         places.expect_installed("6.0.2", files, "")
         assert [r.path for r in srv.requests] == ["/as/wapi/get_client_size", "/as/wapi/get_client"]
         assert "Valid sSetting" in prefix.run_log_messages()
-        assert SUMMARY.match(read_trace(places.trace)[-1][1])
-        end_starters(prefix)
+        assert SUMMARY.match(read_window(prefix, close=True)["status"])
         srv.clear()
 
         result = prefix.run(exe, cwd=exe.parent, timeout=120)
@@ -289,7 +291,7 @@ def test_download_behind_a_proxy_and_the_next_run_uses_what_was_learned(wine_pre
             assert [(r.path, r.via_proxy) for r in srv.requests] == [
                 ("/as/wapi/get_client_size", False), ("/as/wapi/get_client_size", True),
                 ("/as/wapi/get_client", True)]
-            end_starters(prefix)
+            read_window(prefix, close=True)
             srv.clear()
             srv.set_fault(path="/as/", require_proxy=True)
 
