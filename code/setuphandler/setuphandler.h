@@ -31,4 +31,8 @@ class SetupHandler : public MyThread, public SetupState {
  protected:
   // Ends the whole process once the client has been launched; tests replace it.
   virtual void EndProcess(unsigned int iExitCode);
+
+ private:
+  // Tells the window that the package did not unpack whole; false.
+  bool UnpackFailed();
 };

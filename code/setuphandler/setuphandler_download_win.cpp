@@ -105,8 +105,8 @@ bool SetupHandler::Download() {
   QV_LOG(kDownload, 0, kSource, "In Download: m_sClientDirectory = %s", m_sClientDirectory);
   if (m_bClientFilesAvailable) {
     QV_LOG(kDownload, 0, kSource, "Download is not needed");
-    ProcessDownloadedClient();
-    return true;
+    // A setup folder that could not be prepared has no installer to start.
+    return ProcessDownloadedClient();
   }
   if (m_pSetupInterface) m_pSetupInterface->PostText(SetupMessage::kStatus, "Connecting ...");
 
@@ -184,15 +184,17 @@ bool SetupHandler::ProcessDownloadedClient() {
     if (!PrepareFolder(sSetupDirectory)) return false;
     const std::string sAccessory = sSetupDirectory + "\\Accessory";
     if (!PrepareFolder(sAccessory)) return false;
+    bool bUnpacked = false;
     {
       CZLib oClient;
-      oClient.UnZip("PCClient", m_sSetupDirectory);
+      bUnpacked = oClient.UnZip("PCClient", m_sSetupDirectory);
     }
     {
       CZLib oAccessory;
-      oAccessory.UnZip("PCClientAccessory", sAccessory.c_str());
+      bUnpacked = oAccessory.UnZip("PCClientAccessory", sAccessory.c_str()) && bUnpacked;
     }
     QV_LOG(kProcess, 0, kSource, "Uncompress %s into %s and %s", m_sSetupFile, m_sSetupDirectory, sAccessory.c_str());
+    if (!bUnpacked) return UnpackFailed();
 
     const std::string sWorkingDirectoryFile = sSetupDirectory + "\\WorkingDirectory.txt";
     QV_LOG(kProcess, 0, kSource, "sWorkingDirectoryFile: %s", sWorkingDirectoryFile.c_str());
@@ -240,11 +242,13 @@ bool SetupHandler::ProcessDownloadedClient() {
     fclose(pFile);
 
     if (!PrepareFolder(sSetupDirectory)) return false;
+    bool bUnpacked = false;
     {
       CZLib oClient;
-      oClient.UnZip(m_sSetupFile, m_sSetupDirectory);
+      bUnpacked = oClient.UnZip(m_sSetupFile, m_sSetupDirectory);
     }
     QV_LOG(kProcess, 0, kSource, "Uncompress %s into %s", m_sSetupFile, m_sSetupDirectory);
+    if (!bUnpacked) return UnpackFailed();
     const std::string sSourceFile = sSetupDirectory + "\\QVInstaller.exe";
     const std::string sTargetFile = sSetupDirectory + "\\QVLauncher.exe";
     Utility::CopyMyFile(sSourceFile.c_str(), sTargetFile.c_str());
@@ -263,4 +267,14 @@ bool SetupHandler::ProcessDownloadedClient() {
     return false;
   }
   return true;
+}
+
+// A package that did not unpack whole leaves a setup folder that would
+// install a broken client: the user is told, and no installer is started.
+bool SetupHandler::UnpackFailed() {
+  QV_LOG(kProcess, 0, kSource, "%s is incomplete, the installer is not started", m_sSetupDirectory);
+  char sText[Limits::kValue];
+  snprintf(sText, sizeof(sText), "Unable to unpack %s. Please try it again", m_sClientName);
+  if (m_pSetupInterface) m_pSetupInterface->PostText(SetupMessage::kFinal, sText);
+  return false;
 }

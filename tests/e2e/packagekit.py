@@ -63,3 +63,13 @@ def wait_for_line(prefix, text, timeout=120):
 def assert_unpacked(folder, files):
     for name, data in files.items():
         assert (Path(folder) / name.replace("\\", "/")).read_bytes() == data, name
+
+
+def read_trace(path):
+    """What the test build told its window (QV_TEST_WINDOW_TRACE): a list of
+    (message number, text) with line feeds in texts as "\\n"; empty when
+    nothing was posted."""
+    path = Path(path)
+    if not path.exists():
+        return []
+    return [tuple(line.split(" ", 1)) for line in path.read_text(encoding="utf-8").splitlines()]

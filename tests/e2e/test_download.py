@@ -8,7 +8,7 @@ import sys
 import pytest
 
 import harness
-from packagekit import QVCFG, QVPACK, assert_unpacked, make_client, pack, settings, start_starter, \
+from packagekit import QVCFG, QVPACK, assert_unpacked, make_client, pack, read_trace, settings, start_starter, \
     wait_for_line, write_files
 
 sys.path.insert(0, str(harness.SOURCE_DIR / "tests" / "server"))
@@ -34,10 +34,6 @@ def run_until(prefix, files, line, env=None):
         prefix.stop()
         proc.wait(timeout=60)
     return prefix.run_log_messages()
-
-
-def read_trace(path):
-    return [tuple(line.split(" ", 1)) for line in path.read_text(encoding="utf-8").splitlines()]
 
 
 def test_download_shows_progress_unpacks_and_hands_over_the_settings(wine_prefix, client, tmp_path):

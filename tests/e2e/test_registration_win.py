@@ -1,59 +1,18 @@
 """A starter run without settings registers its launch protocol for the
 user; the registered command then starts it the way a browser does."""
 import os
-import re
 import sys
-import time
 
 import harness
 
 sys.path.insert(0, os.path.join(os.environ["QV_SOURCE_DIR"], "tests", "tools"))
 import linkhelper  # noqa: E402
+from registry import copy_protocol_to_machine, export_key  # noqa: E402
 
 CLASSES = r"HKEY_CURRENT_USER\Software\Classes"
 PROTOCOL = CLASSES + r"\Quorumvessel"
 COMMAND = PROTOCOL + r"\shell\open\command"
 BROWSER = r"HKEY_CURRENT_USER\Software\Microsoft\Internet Explorer\ProtocolExecute\Quorumvessel"
-
-
-def _reg_string(text):
-    out, i = [], 0
-    while i < len(text):
-        if text[i] == "\\" and i + 1 < len(text):
-            i += 1
-        out.append(text[i])
-        i += 1
-    return "".join(out)
-
-
-def export_key(prefix, key):
-    """{key: {value name ("" for the default): value}} of a key and its
-    subkeys, from `reg export` (strings as text, dwords as int); None when
-    the key does not exist."""
-    out = prefix.drive_c / "export.reg"
-    if out.exists():
-        out.unlink()
-    result = prefix.run("reg", ["export", key, r"C:\export.reg", "/y"])
-    if result.returncode != 0 or not out.exists():
-        return None
-    raw = out.read_bytes()
-    text = raw.decode("utf-16") if raw[:2] in (b"\xff\xfe", b"\xfe\xff") else raw.decode("utf-8")
-    keys, current = {}, None
-    for line in text.splitlines():
-        if line.startswith("[") and line.endswith("]"):
-            current = keys.setdefault(line[1:-1], {})
-            continue
-        m = re.match(r'^(@|"((?:[^"\\]|\\.)*)")=(.*)$', line)
-        if not m:
-            continue
-        name = "" if m.group(1) == "@" else _reg_string(m.group(2))
-        data = m.group(3)
-        if data.startswith("dword:"):
-            current[name] = int(data[6:], 16)
-        else:
-            assert data.startswith('"') and data.endswith('"'), line
-            current[name] = _reg_string(data[1:-1])
-    return keys
 
 
 def registration(prefix):
@@ -106,15 +65,7 @@ def test_registered_command_starts_starter_with_the_link(wine_prefix):
     protocol, _ = registration(wine_prefix)
     command = protocol[COMMAND][""]
 
-    # Wine looks protocols up in the machine's classes only; a browser on
-    # Windows also sees the user's. Copy the user's registration there.
-    machine = r"HKLM\Software\Classes\Quorumvessel"
-    for key, values in protocol.items():
-        target = machine + key[len(PROTOCOL):]
-        for name, value in values.items():
-            args = ["add", target, "/t", "REG_SZ", "/d", value, "/f"]
-            args[2:2] = ["/ve"] if name == "" else ["/v", name]
-            assert wine_prefix.run("reg", args).returncode == 0
+    copy_protocol_to_machine(wine_prefix, PROTOCOL, protocol)
 
     link = linkhelper.make_link([("meeting_id", "42"), ("role", "attendee"),
                                  ("account_server_ip", "127.0.0.9"), ("port", "9"),

@@ -2,7 +2,6 @@
 link, settings embedded by qvembed, starter.cfg made by qvcfg, and the
 parameter files of client-started runs."""
 
-import os
 import subprocess
 import sys
 import urllib.parse
@@ -15,26 +14,9 @@ sys.path.insert(0, str(harness.SOURCE_DIR / "tests" / "tools"))
 import linkhelper  # noqa: E402
 
 
-@pytest.fixture(scope="module", autouse=True)
-def display():
-    """The progress dialog keeps the starter alive while its worker runs; it
-    needs an X display."""
-    if os.environ.get("DISPLAY"):
-        yield
-        return
-    read_fd, write_fd = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_fd)
-    with os.fdopen(read_fd) as f:
-        number = f.readline().strip()
-    os.environ["DISPLAY"] = ":" + number
-    try:
-        yield
-    finally:
-        del os.environ["DISPLAY"]
-        xvfb.terminate()
-        xvfb.wait(timeout=10)
+# The progress dialog keeps the starter alive while its worker runs; it
+# needs an X display.
+pytestmark = pytest.mark.usefixtures("display")
 
 
 def start_starter(prefix, args=(), exe=None):

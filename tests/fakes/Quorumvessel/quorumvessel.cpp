@@ -1,8 +1,11 @@
 // Stand-in for the client: a top-level window of the class the starter looks
 // for. Message 5024 closes it unless "--ignore-close" is given (command line
 // or Quorumvessel.options.txt); "--close-delay-ms=N" closes that long after
-// the request, like a client that saves its state first. Ends by itself after "--stay-ms=N" (default
-// two minutes) so no test leaves it behind for long.
+// the request, like a client that saves its state first. "--confirm-launch"
+// confirms the start to the starter as the client does once it is up: the
+// <__ClientCalledToLaunch__> marker of setup_status.txt beside it becomes N.
+// Ends by itself after "--stay-ms=N" (default two minutes) so no test leaves
+// it behind for long.
 #include "../common/fakeprogram.h"
 
 namespace {
@@ -11,6 +14,25 @@ const UINT kRecordStart = WM_APP + 1;
 const fake::Program* g_pProgram = nullptr;
 bool g_bIgnoreClose = false;
 UINT g_iCloseDelay = 0;
+
+// Sets the launch marker to N, keeping whatever else the status file holds.
+void ConfirmLaunch(const fake::Program& oProgram) {
+  const std::string sStart = "<__ClientCalledToLaunch__>";
+  const std::string sEnd = "</__ClientCalledToLaunch__>";
+  const std::wstring sPath = oProgram.Directory() + L"\\setup_status.txt";
+  std::string sText;
+  fake::ReadFileText(sPath, sText);
+  const std::size_t iStart = sText.find(sStart);
+  const std::size_t iEnd = iStart == std::string::npos ? iStart : sText.find(sEnd, iStart);
+  if (iEnd == std::string::npos) {
+    sText = sStart + "N" + sEnd;
+  } else {
+    sText.replace(iStart + sStart.size(), iEnd - iStart - sStart.size(), "N");
+  }
+  DeleteFileW(sPath.c_str());
+  fake::AppendFileText(sPath, sText);
+  oProgram.RecordEvent("launch confirmed");
+}
 
 LRESULT CALLBACK WindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM lParam) {
   switch (iMessage) {
@@ -62,6 +84,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int iShow) {
   }
   ShowWindow(hWnd, iShow);
   SetTimer(hWnd, 1, oProgram.Number(L"--stay-ms=", 120000), nullptr);
+  if (oProgram.Has(L"--confirm-launch")) ConfirmLaunch(oProgram);
   // Recorded once the message loop runs, so a test that sees the entry can
   // count on a window that answers at once.
   PostMessageW(hWnd, kRecordStart, 0, 0);

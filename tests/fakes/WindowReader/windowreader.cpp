@@ -1,0 +1,76 @@
+// Reads the starter's progress window the way a user sees it, for the
+// end-to-end tests:
+//   WindowReader.exe <report-file> [--close]
+// Waits up to a minute for the top-level window of class "QVSetupWindow",
+// then writes key=value lines to the report file: "status" (the status
+// text, line feeds written as "\n"), "progress" (1 when the progress bar is
+// shown, else 0) and "end". With --close it then clicks the window's close
+// button as a user does and waits up to a minute for the window to go.
+// Exit code 0 when all of that happened, 1 when no window came, 2 when it
+// did not go.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+
+namespace {
+const int kStatus = 1004;
+const int kProgress = 1000;
+const int kCloseButton = 1001;
+
+std::string ToUtf8(const std::wstring& w) {
+  if (w.empty()) return std::string();
+  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+  std::string s(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &s[0], n, nullptr, nullptr);
+  return s;
+}
+
+// Waits until the window is shown (bShown) or gone; false after a minute.
+bool WaitForWindow(bool bShown, HWND* pWnd) {
+  for (int i = 0; i < 600; ++i) {
+    *pWnd = FindWindowW(L"QVSetupWindow", nullptr);
+    if ((*pWnd != nullptr && IsWindowVisible(*pWnd)) == bShown) return true;
+    Sleep(100);
+  }
+  return false;
+}
+
+// The control belongs to another process: its text comes by message.
+std::wstring ControlText(HWND hControl) {
+  wchar_t sText[2048] = {0};
+  DWORD_PTR iResult = 0;
+  SendMessageTimeoutW(hControl, WM_GETTEXT, sizeof(sText) / sizeof(sText[0]), reinterpret_cast<LPARAM>(sText),
+                      SMTO_ABORTIFHUNG, 10000, &iResult);
+  return sText;
+}
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (argv == nullptr || argc < 2) return 3;
+  const bool bClose = argc > 2 && std::wstring(argv[2]) == L"--close";
+
+  HWND hWnd = nullptr;
+  if (!WaitForWindow(true, &hWnd)) return 1;
+  std::string sStatus;
+  for (char c : ToUtf8(ControlText(GetDlgItem(hWnd, kStatus)))) {
+    if (c == '\n') sStatus += "\\n";
+    else if (c != '\r') sStatus += c;
+  }
+  const bool bProgress = IsWindowVisible(GetDlgItem(hWnd, kProgress)) != FALSE;
+  const std::string sReport = "status=" + sStatus + "\nprogress=" + (bProgress ? "1" : "0") + "\nend\n";
+  HANDLE hFile = CreateFileW(argv[1], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (hFile != INVALID_HANDLE_VALUE) {
+    DWORD n = 0;
+    WriteFile(hFile, sReport.data(), static_cast<DWORD>(sReport.size()), &n, nullptr);
+    CloseHandle(hFile);
+  }
+  if (!bClose) return 0;
+  // What the close button tells the dialog when it is clicked.
+  PostMessageW(hWnd, WM_COMMAND, MAKEWPARAM(kCloseButton, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(hWnd, kCloseButton)));
+  HWND hGone = nullptr;
+  return WaitForWindow(false, &hGone) ? 0 : 2;
+}
