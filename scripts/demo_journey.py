@@ -30,7 +30,9 @@ os.environ.setdefault("QV_BUILD_DIR", str(ROOT / "build" / "win64"))
 os.environ.setdefault("QV_BIN_DIR", str(ROOT / "build" / "win64" / "bin"))
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 sys.path.insert(0, str(ROOT / "tests" / "server"))
+import clientfamily  # noqa: E402
 import harness  # noqa: E402
+import packagekit  # noqa: E402
 from accountserver import AccountServerProcess  # noqa: E402
 
 WIN_BIN = ROOT / "build" / "win64" / "bin"
@@ -127,21 +129,6 @@ def close_window(wid, run):
     return "Escape"
 
 
-def read_record(path):
-    """Entries of a fake program's record file: dicts of its key=value lines."""
-    if not path.exists():
-        return []
-    entries, current = [], {}
-    for line in path.read_text("utf-8", "replace").splitlines():
-        if line == "end":
-            entries.append(current)
-            current = {}
-        elif "=" in line:
-            k, v = line.split("=", 1)
-            current[k] = v
-    return entries
-
-
 def log_messages(prefix, suffix=""):
     return prefix.run_log_messages(suffix)
 
@@ -160,30 +147,30 @@ def make_package():
     """Packs the fake client family and some data files with qvpack."""
     staging = DEMO / "client"
     shutil.rmtree(staging, ignore_errors=True)
-    (staging / "resources").mkdir(parents=True)
-    (staging / "lang").mkdir()
-    for name in ("QVInstaller.exe", "Quorumvessel.exe", "QVService.exe"):
-        shutil.copy2(WIN_BIN / "fakes" / name, staging / name)
     # The installer reads the command file beside it and installs the client
     # into the user's application folder, then starts it as the real one
     # does; the client confirms its start in its setup status file.
-    (staging / "QVInstaller.options.txt").write_text("--install\n--launch-client\n--stay-ms=3000\n")
-    (staging / "Quorumvessel.options.txt").write_text("--confirm-launch\n--stay-ms=4000\n")
-    # Data files, so the package has some size (random bytes do not shrink).
+    members = clientfamily.client_folder(
+        staging, installer_options="--install\r\n--launch-client\r\n--stay-ms=3000\r\n",
+        client_options="--confirm-launch\r\n--stay-ms=4000\r\n")
+    # The service program and data files, so the package has some size
+    # (random bytes do not shrink).
     rng = random.Random(4242)
-    (staging / "resources" / "media.dat").write_bytes(bytes(rng.getrandbits(8) for _ in range(1536 * 1024)))
-    (staging / "resources" / "layout.xml").write_text(
-        "<layout>\n" + "".join(f'  <panel id="{i}" width="{200 + i}" />\n' for i in range(400)) + "</layout>\n")
-    (staging / "lang" / "en.txt").write_text("".join(f"STRING_{i}=Text number {i}\n" for i in range(2000)))
-    (staging / "readme.txt").write_text("Quorumvessel client (demo package made of stand-in programs)\n")
+    more = {
+        "QVService.exe": (clientfamily.FAKES / "QVService.exe").read_bytes(),
+        "resources\\media.dat": bytes(rng.getrandbits(8) for _ in range(1536 * 1024)),
+        "resources\\layout.xml": ("<layout>\n" + "".join(f'  <panel id="{i}" width="{200 + i}" />\n'
+                                                          for i in range(400)) + "</layout>\n").encode(),
+        "lang\\en.txt": "".join(f"STRING_{i}=Text number {i}\n" for i in range(2000)).encode(),
+        "readme.txt": b"Quorumvessel client (demo package made of stand-in programs)\n",
+    }
+    packagekit.write_files(staging, more)
+    members.update(more)
     package = DEMO / "PCClient.pkg"
-    r = subprocess.run([str(TOOLS / "qvpack"), "pack", str(staging), str(package)], capture_output=True, text=True)
-    if r.returncode != 0:
-        raise DemoFailed("qvpack pack failed: " + r.stderr.strip())
-    members = {}
-    for p in staging.rglob("*"):
-        if p.is_file():
-            members["\\".join(p.relative_to(staging).parts)] = p.read_bytes()
+    try:
+        packagekit.pack(staging, package)
+    except (OSError, subprocess.SubprocessError) as e:
+        raise DemoFailed(f"qvpack pack failed: {e}")
     return package, members
 
 
@@ -312,15 +299,13 @@ class Journey:
 
     def wait_for_install(self):
         setup = self.prefix.to_linux(self.facts["setup_dir"])
-        record = setup / "QVInstaller.record.txt"
-        if not harness.wait_for(lambda: read_record(record), timeout=60):
-            raise DemoFailed(f"the installer recorded no start in {record}")
-        events = setup / "QVInstaller.events.txt"
-        if not harness.wait_for(lambda: events.exists() and "client started" in events.read_text(), timeout=60):
-            text = events.read_text() if events.exists() else "(no events)"
-            raise DemoFailed(f"the fake installer did not install and start the client: {text.strip()}")
-        installed = re.search(r"^installed (.*) (\S+)$", events.read_text(), re.M)
-        self.facts["installer"] = read_record(record)[0]
+        if not harness.wait_for(lambda: clientfamily.records(setup, "QVInstaller"), timeout=60):
+            raise DemoFailed(f"the installer recorded no start in {setup}")
+        if not harness.wait_for(lambda: "client started" in clientfamily.events(setup, "QVInstaller"), timeout=60):
+            raise DemoFailed("the fake installer did not install and start the client: "
+                             f"{clientfamily.events(setup, 'QVInstaller')}")
+        installed = re.search(r"^installed (.*) (\S+)$", "\n".join(clientfamily.events(setup, "QVInstaller")), re.M)
+        self.facts["installer"] = clientfamily.records(setup, "QVInstaller")[0]
         self.facts["installed_to"] = installed.group(1)
         self.facts["installed_version"] = installed.group(2)
         client = self.prefix.to_linux(installed.group(1))
@@ -337,16 +322,16 @@ class Journey:
         self.facts["link2"] = link
         say("   " + link)
         before = len(self.server.requests_for("/as/wapi/get_client"))
-        client_record = self.facts["client_dir"] / "Quorumvessel.record.txt"
-        entries_before = len(read_record(client_record))
+        client = self.facts["client_dir"]
+        entries_before = len(clientfamily.records(client, "Quorumvessel"))
         result = self.start_link(link, "link-2").wait(timeout=120)
         if result.timed_out:
             raise DemoFailed("the second run did not end within 120 s")
         self.facts["exit2"] = result.returncode
         self.facts["downloads2"] = len(self.server.requests_for("/as/wapi/get_client")) - before
-        if not harness.wait_for(lambda: len(read_record(client_record)) > entries_before, timeout=60):
-            raise DemoFailed(f"the installed client recorded no new start in {client_record}")
-        self.facts["client"] = read_record(client_record)[-1]
+        if not harness.wait_for(lambda: len(clientfamily.records(client, "Quorumvessel")) > entries_before, timeout=60):
+            raise DemoFailed(f"the installed client recorded no new start in {client}")
+        self.facts["client"] = clientfamily.records(client, "Quorumvessel")[-1]
         say(f"-- the starter ended with exit status {result.returncode}")
 
     def dump_log(self):
