@@ -100,31 +100,42 @@ def peak_kib(pids):
     return best
 
 
+MILESTONES = [("size query", "iDownloadSize = "), ("download", "Download is completed"),
+              ("save and stop clients", "CZLib::UnZip"), ("unpack", "Uncompress ")]
+
+
 def run_starter(prefix, settings):
     """Starts the test build and waits for the unpacking to be logged;
-    returns (seconds from the size query to the unpacked package, peak KiB)."""
+    returns (seconds from the start of the download step to the unpacked
+    package, seconds from the process start, peak KiB, seconds per step)."""
     exe = prefix.install_program(harness.TEST_STARTER, "starter")
     (exe.parent / "starter.txt").write_text(settings)
     proc = subprocess.Popen(["wine", str(exe)], cwd=str(exe.parent), env=prefix.env(),
                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL, start_new_session=True)
     t0 = time.monotonic()
-    peak, started, done = 0, None, None
+    peak, started = 0, None
+    seen = {}
     deadline = t0 + 300
-    while time.monotonic() < deadline:
+    while time.monotonic() < deadline and len(seen) < len(MILESTONES):
         peak = max(peak, peak_kib(starter_pids()))
         text = prefix.run_log()
+        now = time.monotonic()
         if started is None and "In Download:" in text:
-            started = time.monotonic()
-        if "Uncompress " in text:
-            done = time.monotonic()
-            break
+            started = now
+        for name, line in MILESTONES:
+            if name not in seen and line in text:
+                seen[name] = now
         time.sleep(0.01)
     prefix.stop()
     proc.wait(timeout=60)
-    if done is None:
+    if "unpack" not in seen:
         raise RuntimeError("the starter did not unpack the package (see %s)" % prefix.run_log_path)
-    return done - (started or t0), done - t0, peak
+    steps, last = [], started or t0
+    for name, _ in MILESTONES:
+        steps.append((name, seen[name] - last))
+        last = seen[name]
+    return seen["unpack"] - (started or t0), seen["unpack"] - t0, peak, steps
 
 
 def main():
@@ -148,7 +159,7 @@ def main():
             ref = reference(url, ref_dir)
             prefix = harness.WinePrefix("bench.download").create()
             try:
-                starter, total, peak = run_starter(prefix, settings)
+                starter, total, peak, steps = run_starter(prefix, settings)
             finally:
                 prefix.stop()
             unpacked = prefix.temp_dir / "qv_starter_dir"
@@ -157,6 +168,8 @@ def main():
         print("reference (curl + zlib inflate): %.2f s" % ref)
         print("starter (size query to unpacked): %.2f s (%.2f s from its start, Wine start-up included)" %
               (starter, total))
+        for name, seconds in steps:
+            print("  %-22s %.2f s" % (name, seconds))
         print("ratio starter/reference: %.2f" % (starter / ref))
         print("starter peak memory (VmHWM): %.1f MiB" % (peak / 1024.0))
         print("unpacked files identical: %s" % ("yes" if same else "NO"))

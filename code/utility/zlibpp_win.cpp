@@ -77,7 +77,7 @@ class CZLib::FileSink : public PackageArchive::Sink {
     }
     m_oOwner.m_pOutFile = _wfopen(m_wTemp.c_str(), L"wb");
     if (m_oOwner.m_pOutFile == nullptr) return false;
-    setvbuf(m_oOwner.m_pOutFile, nullptr, _IOFBF, kStreamBuffer);
+    setvbuf(m_oOwner.m_pOutFile, m_aBuffer.data(), _IOFBF, m_aBuffer.size());
     return true;
   }
 
@@ -117,6 +117,8 @@ class CZLib::FileSink : public PackageArchive::Sink {
 
  private:
   CZLib& m_oOwner;
+  // One stream buffer for every member; each file is closed before the sink goes.
+  std::vector<char> m_aBuffer = std::vector<char>(kStreamBuffer);
   std::wstring m_wTarget;
   std::wstring m_wTemp;
 };
