@@ -153,8 +153,12 @@ def test_link_installs_the_client_and_the_next_link_launches_it(wine_prefix, tmp
              "account_server_ip": ADDR_LINK, "port": "8889", "version": "5.1.0", "client_name": "Quorumvessel"}
     second = dict(first, meeting_id="4712", role="host", meeting_password="pw 2")
     with AccountServer([(ADDR_LINK, 8889)], package=package) as srv:
+        # A few seconds of transfer, so the window can be seen at work.
+        srv.set_fault(path="/as/wapi/get_client", rate=len(package) // 4, times=1)
         link = make_link(first)
         start_through_registration(prefix, link, places.trace_env())
+        assert harness.wait_for(lambda: [n for n, _ in read_trace(places.trace) if n == "6041"], timeout=120)
+        assert read_window(prefix) == {"status": "Downloading Quorumvessel ...", "progress": "1"}
         places.expect_installed("5.1.0", files, link)
         paths = [r.path for r in srv.requests]
         srv.clear()
