@@ -417,7 +417,10 @@ class Journey:
 
 def main():
     # A time-out or a kill from outside still stops the servers.
-    signal.signal(signal.SIGTERM, lambda *a: sys.exit(1))
+    def interrupted(*_):
+        raise KeyboardInterrupt
+    signal.signal(signal.SIGTERM, interrupted)
+    signal.signal(signal.SIGINT, interrupted)
     journey = Journey()
     try:
         journey.prepare()
@@ -429,6 +432,10 @@ def main():
     except DemoFailed as e:
         say()
         say(f"The demo failed: {e}")
+        ok = False
+    except KeyboardInterrupt:
+        say()
+        say("The demo was interrupted.")
         ok = False
     finally:
         journey.stop()
