@@ -8,23 +8,12 @@
 // button as a user does and waits up to a minute for the window to go.
 // Exit code 0 when all of that happened, 1 when no window came, 2 when it
 // did not go.
-#include <windows.h>
-#include <shellapi.h>
-
-#include <string>
+#include "../common/fakeprogram.h"
 
 namespace {
 const int kStatus = 1004;
 const int kProgress = 1000;
 const int kCloseButton = 1001;
-
-std::string ToUtf8(const std::wstring& w) {
-  if (w.empty()) return std::string();
-  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-  std::string s(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &s[0], n, nullptr, nullptr);
-  return s;
-}
 
 // Waits until the window is shown (bShown) or gone; false after a minute.
 bool WaitForWindow(bool bShown, HWND* pWnd) {
@@ -55,7 +44,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   HWND hWnd = nullptr;
   if (!WaitForWindow(true, &hWnd)) return 1;
   std::string sStatus;
-  for (char c : ToUtf8(ControlText(GetDlgItem(hWnd, kStatus)))) {
+  for (char c : fake::ToUtf8(ControlText(GetDlgItem(hWnd, kStatus)))) {
     if (c == '\n') sStatus += "\\n";
     else if (c != '\r') sStatus += c;
   }
