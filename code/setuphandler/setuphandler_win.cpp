@@ -117,6 +117,13 @@ bool SetupHandler::InitializeSetup() {
       QV_LOG(kFunction, 0, kSource, "failed to load %s", sCommandParameterFile.c_str());
       return false;
     }
+    // The settings go back out in a text-mode command file: CR LF read here
+    // would come out as CR CR LF.
+    std::string sFolded;
+    for (std::size_t i = 0; i < sContent.size(); ++i) {
+      if (sContent[i] != '\r' || i + 1 == sContent.size() || sContent[i + 1] != '\n') sFolded += sContent[i];
+    }
+    sContent.swap(sFolded);
     ParseSetting(sContent.c_str());
     QV_LOG(kFunction, 0, kSource, sReadLine, sCommandParameterFile.c_str());
   }

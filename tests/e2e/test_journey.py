@@ -249,8 +249,9 @@ def test_client_started_sync_downloads_whatever_is_installed(wine_prefix, tmp_pa
     (own / "Quorumvessel.exe").write_bytes(files["Quorumvessel.exe"])
     (own / "version.txt").write_bytes(b"8.0\r\n")
     (own / "setup_status.txt").write_bytes(b"<__ClientCalledToLaunch__>N</__ClientCalledToLaunch__>")
-    parameters = settings(ADDR_SYNC, 8889, "8.0") + "<__Role__>host</__Role__>"
-    (own / "rsp1024hcmd.txt").write_text(parameters)
+    # Written by the client in text mode: CR LF line ends.
+    parameters = settings(ADDR_SYNC, 8889, "8.0") + "\n<__Role__>host</__Role__>\n"
+    (own / "rsp1024hcmd.txt").write_bytes(parameters.replace("\n", "\r\n").encode())
     service_cache = (b"<__USER_APPLICATION_DIRECTORY__>C:\\Data</__USER_APPLICATION_DIRECTORY__>\r\n"
                      b"<__DESKTOP_DIRECTORY__>C:\\Desk</__DESKTOP_DIRECTORY__>\r\n")
     (own / "QVServiceCache.txt").write_bytes(service_cache)
