@@ -106,7 +106,12 @@ bool SetupHandler::Download() {
   if (m_bClientFilesAvailable) {
     QV_LOG(kDownload, 0, kSource, "Download is not needed");
     // A setup folder that could not be prepared has no installer to start.
-    return ProcessDownloadedClient();
+    if (!ProcessDownloadedClient()) return false;
+    // Nothing else would ever show in the window of this run.
+    char sSetup[Limits::kValue];
+    snprintf(sSetup, sizeof(sSetup), "Setup %s ...", m_sClientName);
+    if (m_pSetupInterface) m_pSetupInterface->PostText(SetupMessage::kFinal, sSetup);
+    return true;
   }
   if (m_pSetupInterface) m_pSetupInterface->PostText(SetupMessage::kStatus, "Connecting ...");
 
@@ -169,6 +174,8 @@ bool SetupHandler::Download() {
            iDownloadSize, iReceived);
     if (m_pSetupInterface) m_pSetupInterface->PostText(SetupMessage::kFinal, "Download is incomplete. Please try it again");
     Sleep(static_cast<DWORD>(flavor.iDownloadRetryWaitMs));
+    // The new attempt shows its progress again instead of the old failure.
+    if (m_pSetupInterface) m_pSetupInterface->PostText(SetupMessage::kDownload, sText);
   }
 }
 

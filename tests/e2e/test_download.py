@@ -157,8 +157,12 @@ def test_failed_attempt_is_retried_and_never_leaves_a_damaged_file(wine_prefix, 
     done = [m for m in msgs if m.startswith("Download is completed")]
     assert done == ["Download is completed: iExpectedDownloadSize = %d, actual received = %d"
                     % (len(package), len(package))]
-    finals = [text for number, text in read_trace(trace) if number == "6042"]
+    posted = read_trace(trace)
+    finals = [text for number, text in posted if number == "6042"]
     assert finals[0] == "Download is incomplete. Please try it again" and SUMMARY.match(finals[-1])
+    # After the wait the new attempt brings the progress layout back.
+    again = posted.index(("6042", "Download is incomplete. Please try it again")) + 1
+    assert posted[again] == ("6040", "Downloading Quorumvessel ...")
     setup = wine_prefix.temp_dir / "qv_starter_dir"
     assert_unpacked(setup, files)
     assert not list(setup.rglob("*.qvpart"))
@@ -182,7 +186,11 @@ def test_delivered_packages_are_unpacked_beside_the_starter(wine_prefix, tmp_pat
     working = b"<__WorkingDirectory__>D:\\meetings</__WorkingDirectory__>\r\n"
     if own_working_file:
         beside["WorkingDirectory.txt"] = working
-    msgs = run_until(wine_prefix, beside, "StartProcess(sStartProcess")
+    trace = tmp_path / "window.txt"
+    msgs = run_until(wine_prefix, beside, "StartProcess(sStartProcess",
+                     {"QV_TEST_WINDOW_TRACE": wine_prefix.to_windows(trace)})
+    # Nothing is downloaded, but the window still says what goes on.
+    assert read_trace(trace) == [("6042", "Setup Quorumvessel ...")]
     starter = wine_prefix.drive_c / "starter"
     setup = starter / "qv_starter_dir"
     assert_unpacked(setup, files)
