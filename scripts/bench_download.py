@@ -58,6 +58,7 @@ def reference(url, out_dir):
     archive = out_dir / "PCClient.zip"
     t0 = time.monotonic()
     subprocess.run(["curl", "-s", "-o", str(archive), url], check=True, timeout=300)
+    t1 = time.monotonic()
     data = archive.read_bytes()
     pos = 0
     while pos < len(data):
@@ -72,7 +73,8 @@ def reference(url, out_dir):
         target.write_bytes(zlib.decompress(data[pos:pos + dlen]))
         pos += dlen
     archive.unlink()
-    return time.monotonic() - t0
+    t2 = time.monotonic()
+    return t2 - t0, t1 - t0, t2 - t1
 
 
 def starter_pids():
@@ -156,7 +158,7 @@ def main():
             url = "http://%s:%d/as/wapi/get_client?client_type=0&client=pc" % (ADDRESS, PORT)
             ref_dir = work / "ref"
             ref_dir.mkdir()
-            ref = reference(url, ref_dir)
+            ref, ref_download, ref_unpack = reference(url, ref_dir)
             prefix = harness.WinePrefix("bench.download").create()
             try:
                 starter, total, peak, steps = run_starter(prefix, settings)
@@ -166,6 +168,8 @@ def main():
             same = all((unpacked / p.relative_to(folder)).read_bytes() == p.read_bytes()
                        for p in folder.rglob("*") if p.is_file())
         print("reference (curl + zlib inflate): %.2f s" % ref)
+        print("  %-22s %.2f s" % ("download (curl)", ref_download))
+        print("  %-22s %.2f s" % ("unpack (zlib)", ref_unpack))
         print("starter (size query to unpacked): %.2f s (%.2f s from its start, Wine start-up included)" %
               (starter, total))
         for name, seconds in steps:
