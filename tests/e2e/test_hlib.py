@@ -39,6 +39,12 @@ def getpage(host, port, url, maxlen=2048, key="", expected=0, chunked=False):
     return ["getpage", host, str(port), url, str(maxlen), key, str(expected), "1" if chunked else "0"]
 
 
+def getpage_with_cache(prefix, cache, host, url):
+    """One page request of the driver, with its time-out and the given cache file."""
+    return hc.run_driver(prefix, [["timeout", TIMEOUT_MS], ["cache", prefix.to_windows(cache)],
+                                  getpage(host, 8889, url)])
+
+
 def one(requests, text):
     found = [r for r in requests if text in r.target]
     assert len(found) == 1, (text, [r.request_line for r in requests])
@@ -270,8 +276,7 @@ def test_system_proxy_is_learned_reused_and_dropped(make_prefix):
             # A proxy in the system settings that is not switched on: the
             # system configuration goes direct and fails, the proxy works.
             hc.set_internet_settings(prefix, ProxyEnable=0, ProxyServer=proxy.address)
-            first = hc.run_driver(prefix, [["timeout", TIMEOUT_MS], ["cache", prefix.to_windows(cache)],
-                                           getpage(A, 8889, url)])
+            first = getpage_with_cache(prefix, cache, A, url)
             line = "%s\t8889\tN\tP\t\t%s" % (A, proxy.address)
             assert first.results[-1].ok and first.results[-1].text == b"OK"
             assert [m for m in first.messages if m.startswith("Begin HR::DoRequest()")] == [
@@ -286,8 +291,7 @@ def test_system_proxy_is_learned_reused_and_dropped(make_prefix):
             # The next run tries the stored line first, and only that.
             srv.clear()
             srv.set_fault(path="/as/", require_proxy=True)
-            second = hc.run_driver(prefix, [["timeout", TIMEOUT_MS], ["cache", prefix.to_windows(cache)],
-                                            getpage(A, 8889, url)])
+            second = getpage_with_cache(prefix, cache, A, url)
             assert second.results[-1].ok
             assert second.has("Using aServerAccessSetting[0] = " + line)
             assert second.has("OK with aServerAccessSetting[i] = %s, URL = /as/wapi/ssi" % line)
@@ -299,8 +303,7 @@ def test_system_proxy_is_learned_reused_and_dropped(make_prefix):
         # Without the proxy the stored line fails and is removed from the file.
         srv.clear()
         srv.set_fault(path="/as/", require_proxy=True)
-        third = hc.run_driver(prefix, [["timeout", TIMEOUT_MS], ["cache", prefix.to_windows(cache)],
-                                       getpage(A, 8889, url)])
+        third = getpage_with_cache(prefix, cache, A, url)
         assert not third.results[-1].ok
         assert third.has("Failed with aServerAccessSetting[i] = %s, URL = /as/wapi/ssi" % line)
         assert third.has("No valid/matched aServerAccessSetting")
@@ -315,8 +318,7 @@ def test_enabled_system_proxy_is_used_through_the_system_configuration(wine_pref
         proxy = hc.TinyProxy(wine_prefix.root / "proxy", ADDR_PROXY_SERVER)
         try:
             hc.set_internet_settings(wine_prefix, ProxyEnable=1, ProxyServer=proxy.address)
-            run = hc.run_driver(wine_prefix, [["timeout", TIMEOUT_MS], ["cache", wine_prefix.to_windows(cache)],
-                                              getpage(A, 8889, "/as/wapi/ssi?sid=1")])
+            run = getpage_with_cache(wine_prefix, cache, A, "/as/wapi/ssi?sid=1")
         finally:
             proxy.stop()
         assert run.results[-1].ok and run.results[-1].text == b"OK"
