@@ -32,7 +32,7 @@ std::string AddTimeParameter(const char* sURL, long long iSeconds) {
 std::string SocketURL(const char* sIP, int iPort, const char* sURL) {
   std::string s = "http://";
   s += sIP ? sIP : "";
-  if (iPort != 80) s += ":" + std::to_string(iPort);
+  if (iPort != 80 && iPort != 0) s += ":" + std::to_string(iPort);  // 0: the scheme's default
   s += sURL ? sURL : "";
   return s;
 }

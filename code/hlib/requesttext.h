@@ -13,7 +13,7 @@ std::string LogFormOfURL(const char* sURL);
 // The request object name: the URL with "?rdm=" or "&rdm=" and the time.
 std::string AddTimeParameter(const char* sURL, long long iSeconds);
 
-// "http://host/path" for port 80, else "http://host:port/path".
+// "http://host/path" for port 80 or 0 (no port given), else "http://host:port/path".
 std::string SocketURL(const char* sIP, int iPort, const char* sURL);
 
 // True when the first iLength bytes of pBuffer, read as text (up to a zero

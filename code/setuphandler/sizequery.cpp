@@ -36,8 +36,8 @@ int PortForAttempt(int iFirstPort, int iAttempt) {
   switch (iAttempt) {
     case 0: return iFirstPort;
     case 1: return iFirstPort == 443 ? 80 : 443;
-    case 2: return iFirstPort == 8889 ? 0 : 8889;
-    default: return 0;
+    case 2: return iFirstPort == 8889 ? kNoAttempt : 8889;
+    default: return kNoAttempt;
   }
 }
 
@@ -52,7 +52,7 @@ int Query(Requester& requester, const char* sServerName, int* piAccountServerPor
   int iDownloadSize = 0;
   for (int iAttempt = 0; iAttempt < 3; ++iAttempt) {
     const int iPort = PortForAttempt(iFirstPort, iAttempt);
-    if (iPort == 0) break;
+    if (iPort == kNoAttempt) break;
     *piAccountServerPort = iPort;
     sReply[0] = '\0';
     // The request zero-fills the whole reply buffer; one byte beyond stays a terminator.

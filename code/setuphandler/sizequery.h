@@ -21,8 +21,12 @@ constexpr int kReplySize = 2048;
 // it does not fit a 32-bit count.
 int ParseClientSize(const char* sReply);
 
+// Marks an attempt that is not made. Port 0 is a real attempt: a URL without
+// a port, so the scheme's default.
+constexpr int kNoAttempt = -1;
+
 // Ports in the order they are tried after starting from iFirstPort.
-int PortForAttempt(int iFirstPort, int iAttempt);  // 0 when there is no such attempt
+int PortForAttempt(int iFirstPort, int iAttempt);  // kNoAttempt when there is no such attempt
 
 // Runs the query against sServerName. *piAccountServerPort is the first port
 // and is updated to each further port tried; *piUsedPort is the port the last

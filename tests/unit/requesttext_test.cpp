@@ -15,6 +15,7 @@ TEST(RequestText, LogFormAndTimeParameter) {
 TEST(RequestText, SocketURL) {
   EXPECT_EQ(RequestText::SocketURL("127.0.0.2", 80, "/as/wapi/ssi?x=1"), "http://127.0.0.2/as/wapi/ssi?x=1");
   EXPECT_EQ(RequestText::SocketURL("127.0.0.2", 8889, "/p"), "http://127.0.0.2:8889/p");
+  EXPECT_EQ(RequestText::SocketURL("127.0.0.2", 0, "/p"), "http://127.0.0.2/p");
 }
 
 TEST(RequestText, ContainsKeywordStaysInsideTheBuffer) {

@@ -59,6 +59,8 @@ TEST(SizeQuery, PortsTriedInOrder) {
       {80, {80, 443, 8889}},
       {8889, {8889, 443}},
       {8080, {8080, 443, 8889}},
+      // A link without a port: the URL without one first (the scheme's default).
+      {0, {0, 443, 8889}},
   };
   for (const auto& c : cases) {
     FakeServer server;  // no answer anywhere
@@ -94,4 +96,14 @@ TEST(SizeQuery, FirstUsableSizeWinsAndEachAttemptExtendsThePath) {
   EXPECT_EQ(server.ports, (std::vector<int>{443, 80}));
   EXPECT_EQ(port, 80);
   EXPECT_EQ(used, 80);
+}
+
+TEST(SizeQuery, PortZeroIsAskedAndMayAnswer) {
+  FakeServer server;
+  server.replies[0] = "<__ClientSize__>512</__ClientSize__>";
+  int port = 0, used = -1;
+  EXPECT_EQ(SizeQuery::Query(server, "qv.example", &port, &used), 512);
+  EXPECT_EQ(server.ports, std::vector<int>{0});
+  EXPECT_EQ(port, 0);
+  EXPECT_EQ(used, 0);
 }
