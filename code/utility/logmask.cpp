@@ -6,6 +6,10 @@
 
 namespace LogMask {
 namespace {
+// sp carries the masked query, chk an unsalted digest of it: either one
+// would let the plain query be worked out offline.
+bool IsProtectedItem(const std::string& sName) { return sName == "sp" || sName == "chk"; }
+
 void MaskElement(std::string& sText, const std::string& sStartTag, const std::string& sEndTag) {
   std::size_t iPos = 0;
   while ((iPos = sText.find(sStartTag, iPos)) != std::string::npos) {
@@ -36,8 +40,7 @@ std::string CommandLine(const std::string& sCommandLine) {
     const std::size_t iEquals = sCommandLine.find('=', i);
     // The query parser decodes names, so "s%70" is sp as well.
     if (bItemStart && iEquals != std::string::npos && iEquals - i <= 12 &&
-        sCommandLine.find('&', i) > iEquals &&
-        Utility::URLDecode(sCommandLine.substr(i, iEquals - i)) == "sp") {
+        sCommandLine.find('&', i) > iEquals && IsProtectedItem(Utility::URLDecode(sCommandLine.substr(i, iEquals - i)))) {
       // The value runs to the next separator; a blank does not end it.
       std::size_t iEnd = sCommandLine.find('&', iEquals);
       if (iEnd == std::string::npos) iEnd = sCommandLine.size();

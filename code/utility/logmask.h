@@ -11,10 +11,11 @@ constexpr const char kPasswordMask[] = "********";
 // (every occurrence) replaced by kPasswordMask.
 std::string Setting(const std::string& sSetting);
 
-// A command line with the value of every "sp" query item replaced by its
-// length in bytes ("sp=1234").
+// A command line with the value of every "sp" and "chk" query item replaced
+// by its length in bytes ("sp=1234&chk=32").
 std::string CommandLine(const std::string& sCommandLine);
 
-// How a protected parameter value itself is logged: its length in bytes.
+// How a protected parameter value or a checksum text itself is logged: its
+// length in bytes.
 std::string Parameter(const std::string& sParameter);
 }  // namespace LogMask

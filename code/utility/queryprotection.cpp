@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "code/utility/encoding.h"
+#include "code/utility/logmask.h"
 #include "code/utility/logsink.h"
 #include "code/utility/sha1.h"
 
@@ -97,8 +98,9 @@ bool DecryptQuery(const std::string& sParameter, const std::string& sCheckSum,
   UnmaskText(sBuffer, "M");
   SHA1Base64(sBuffer, sComputed, sizeof(sComputed));
   if (sCheckSum != sComputed) {
+    // Both are digests of the plain query, so the log shows only their lengths.
     QV_LOG("Utility::DecryptQuery", 3, kSource, "Checksum mismatch: sCheckSum = %s, computed = %s",
-           sCheckSum.c_str(), sComputed);
+           LogMask::Parameter(sCheckSum).c_str(), LogMask::Parameter(sComputed).c_str());
     return false;
   }
   if (parameters != nullptr) parameters->Parse(sBuffer, '&', true);

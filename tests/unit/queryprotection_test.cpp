@@ -147,11 +147,8 @@ TEST(DecryptQuery, MismatchIsLoggedAndLeavesParametersUntouched) {
     EXPECT_EQ("Utility::DecryptQuery", entry.sFunction);
     EXPECT_EQ(3, entry.iSeverity);
     EXPECT_EQ("code/utility/utility", entry.sSource);
-    std::vector<char> plain(c.sParameter.begin(), c.sParameter.end());
-    plain.push_back('\0');
-    Utility::UnmaskText(plain.data(), "M");
-    EXPECT_EQ("Checksum mismatch: sCheckSum = " + c.sCheckSum +
-                  ", computed = " + Utility::SHA1Base64(std::string(plain.data())),
+    // Checksums are digests of the plain query: the log shows their lengths.
+    EXPECT_EQ("Checksum mismatch: sCheckSum = " + std::to_string(c.sCheckSum.size()) + ", computed = 28",
               entry.sMessage)
         << c.sName;
   }

@@ -156,6 +156,14 @@ bool TryLink(const std::string& sQuery, bool bURLDecode, QueryParameters& parame
   g_logged.clear();
   if (Utility::DecryptQuery(sParameter, sCheckSum, &parameters)) return true;
   sWhy = g_logged.empty() ? "the checksum does not match" : g_logged.back();
+  if (sParameter.size() <= Utility::kMaxParameterLength) {
+    // The run log shows the checksums only by their length; the operator
+    // checking a link of their own sees them whole.
+    std::vector<char> aPlain(sParameter.begin(), sParameter.end());
+    aPlain.push_back('\0');
+    Utility::UnmaskText(aPlain.data(), "M");
+    sWhy = "Checksum mismatch: sCheckSum = " + sCheckSum + ", computed = " + Utility::SHA1Base64(std::string(aPlain.data()));
+  }
   return false;
 }
 
