@@ -34,7 +34,9 @@ std::string ToLowerASCII(const std::string& sText) {
 
 bool ProcessNameMatches(const std::string& sLowerTarget, const std::string& sExecutableName) {
   if (sExecutableName.empty()) return false;
-  return sLowerTarget.find(ToLowerASCII(sExecutableName)) != std::string::npos;
+  // The name in quotes must stand in the text: a bare search would also take
+  // every name that is a tail of a target, such as r.exe in "qvinstaller.exe".
+  return sLowerTarget.find("\"" + ToLowerASCII(sExecutableName) + "\"") != std::string::npos;
 }
 
 }  // namespace Utility

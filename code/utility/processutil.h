@@ -25,14 +25,16 @@ void SplitCommandLine(const std::string& sCommandLine, std::string& sExecutable,
 // True when a running process's executable name equals sName, ignoring case.
 bool IsProcessRunning(const char* sName);
 
-// Terminates every process whose executable name occurs in sProcessName
-// (ignoring case), never the calling process. False for an empty name or
-// when the process list cannot be read.
+// Terminates every process whose executable name, in double quotes, occurs
+// in sProcessName (ignoring case), never the calling process. Callers pass
+// quoted names ("\"QVInstaller.exe\""). False for an empty name or when the
+// process list cannot be read.
 bool TerminateProcessByName(const char* sProcessName);
 
 std::string ToLowerASCII(const std::string& sText);
 
-// True when the lower-cased executable name occurs in the lower-cased target.
+// True when the lower-cased executable name in double quotes occurs in the
+// lower-cased target: exact names only, whatever their letter case.
 bool ProcessNameMatches(const std::string& sLowerTarget, const std::string& sExecutableName);
 
 }  // namespace Utility

@@ -34,15 +34,37 @@ TEST(ToLowerASCII, OnlyLatinCapitalsChange) {
   EXPECT_EQ(Utility::ToLowerASCII("\xC3\x84X"), "\xC3\x84x");
 }
 
-TEST(ProcessNameMatches, NameSearchedInTarget) {
-  const std::string sTarget = Utility::ToLowerASCII("\"Quorumvessel.exe\"");
+TEST(ProcessNameMatches, OnlyTheExactQuotedNameMatches) {
   struct Case {
+    const char* sTarget;
     const char* sName;
     bool bMatch;
   } aCases[] = {
-      {"Quorumvessel.exe", true}, {"QUORUMVESSEL.EXE", true}, {"l.exe", true},
-      {"vessel.exe", true},       {"Quorumvessel2.exe", false}, {"QVService.exe", false},
-      {"", false},
+      {"\"Quorumvessel.exe\"", "Quorumvessel.exe", true},
+      {"\"Quorumvessel.exe\"", "QUORUMVESSEL.EXE", true},
+      // Tails and parts of a target name are other programs.
+      {"\"Quorumvessel.exe\"", "l.exe", false},
+      {"\"Quorumvessel.exe\"", "vessel.exe", false},
+      {"\"Quorumvessel.exe\"", "Quorumvessel", false},
+      {"\"Quorumvessel.exe\"", "Quorumvessel2.exe", false},
+      {"\"QVInstaller.exe\"", "QVInstaller.exe", true},
+      {"\"QVInstaller.exe\"", "qvinstaller.EXE", true},
+      {"\"QVInstaller.exe\"", "r.exe", false},
+      {"\"QVInstaller.exe\"", "taller.exe", false},
+      {"\"QVInstaller.exe\"", "installer.exe", false},
+      {"\"QVInstaller.exe\"", "QVService.exe", false},
+      // The name cut by one letter, as some systems report long names.
+      {"\"Quorumvessel.ex\"", "Quorumvessel.ex", true},
+      {"\"Quorumvessel.ex\"", "Quorumvessel.exe", false},
+      {"\"Quorumvessel.ex\"", "vessel.ex", false},
+      // A list of quoted names matches each of them.
+      {"\"a.exe\" \"QVInstaller.exe\"", "a.exe", true},
+      {"\"a.exe\" \"QVInstaller.exe\"", "qvinstaller.exe", true},
+      {"\"Quorumvessel.exe\"", "", false},
+      // Callers quote the names; a bare one matches nothing.
+      {"Quorumvessel.exe", "Quorumvessel.exe", false},
   };
-  for (const auto& c : aCases) EXPECT_EQ(Utility::ProcessNameMatches(sTarget, c.sName), c.bMatch) << c.sName;
+  for (const auto& c : aCases)
+    EXPECT_EQ(Utility::ProcessNameMatches(Utility::ToLowerASCII(c.sTarget), c.sName), c.bMatch)
+        << c.sTarget << " " << c.sName;
 }
