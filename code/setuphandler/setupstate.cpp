@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <set>
+#include <vector>
 
 #include "code/utility/boundedtext.h"
 #include "code/utility/logmask.h"
@@ -11,6 +13,7 @@
 #include "code/utility/queryparameters.h"
 #include "code/utility/queryprotection.h"
 #include "code/utility/tagtext.h"
+#include "code/utility/textconv.h"
 #include "code/utility/versiontext.h"
 
 SetupState::SetupState()
@@ -66,7 +69,82 @@ int DecimalValue(const std::string& sText) {
   if (iValue < INT_MIN) return INT_MIN;
   return static_cast<int>(iValue);
 }
+
+// Why a link value is not taken, or null. A web page writes these values, and
+// they are pasted into a tagged text: a tag would add an element of its own
+// choosing (a starter sid, a second client name), a line break or a NUL byte
+// a line of the command file. The client name and the version also become
+// parts of folder paths.
+const char* RefusalOf(const char* sKey, const std::string& sValue) {
+  if (sValue.find("<__") != std::string::npos || sValue.find("</__") != std::string::npos ||
+      sValue.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+    return "the value holds a tag, a line break or a NUL byte";
+  if (std::strcmp(sKey, "client_name") == 0 && !SetupState::IsPlainClientName(sValue)) return "not a plain name";
+  if (std::strcmp(sKey, "version") == 0 && !SetupState::IsVersionWord(sValue)) return "not a version word";
+  return nullptr;
+}
+
+bool IsAsciiAlphanumeric(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
 }  // namespace
+
+bool SetupState::IsPlainClientName(const std::string& sName) {
+  for (const char c : sName) {
+    if (!IsAsciiAlphanumeric(c) && c != ' ' && c != '-' && c != '_' && c != '.') return false;
+  }
+  return sName.find("..") == std::string::npos;
+}
+
+bool SetupState::IsVersionWord(const std::string& sVersion) {
+  for (const char c : sVersion) {
+    if (!IsAsciiAlphanumeric(c) && c != '.' && c != '-' && c != '_' && c != '+') return false;
+  }
+  return sVersion.find("..") == std::string::npos;
+}
+
+bool SetupState::IsProtocolLink(const char* sCommandLine) {
+  if (sCommandLine == nullptr) return false;
+  const char* p = sCommandLine;
+  while (*p == ' ' || *p == '\t' || *p == '"') ++p;
+  const char* const pScheme = p;
+  if (!((*p >= 'A' && *p <= 'Z') || (*p >= 'a' && *p <= 'z'))) return false;
+  while (IsAsciiAlphanumeric(*p) || *p == '+' || *p == '-' || *p == '.') ++p;
+  return *p == ':' && p - pScheme >= 2;
+}
+
+SetupState::CalledBy SetupState::CalledByFlag(const char* sFunction) const {
+  static const char kDownloader[] = "--called_by_downloader";
+  static const char kClientToSync[] = "--called_by_client_to_sync";
+  const bool bDownloader = std::strstr(m_sCommandLine, kDownloader) != nullptr;
+  const bool bClientToSync = std::strstr(m_sCommandLine, kClientToSync) != nullptr;
+  if (!bDownloader && !bClientToSync) return CalledBy::kNone;
+  if (IsProtocolLink(m_sCommandLine)) {
+    if (bDownloader) QV_LOG(sFunction, 0, kSource, "Ignored %s in a protocol link", kDownloader);
+    if (bClientToSync) QV_LOG(sFunction, 0, kSource, "Ignored %s in a protocol link", kClientToSync);
+    return CalledBy::kNone;
+  }
+  // A command line with both takes the downloader's parameter file.
+  return bDownloader ? CalledBy::kDownloader : CalledBy::kClientToSync;
+}
+
+std::string SetupState::LinkRemainder(const std::string& sCommandLine) {
+  const std::size_t iColon = sCommandLine.find(':');
+  if (iColon == std::string::npos) return sCommandLine;
+  std::vector<char> aQuery(sCommandLine.begin() + static_cast<std::ptrdiff_t>(iColon) + 1, sCommandLine.end());
+  aQuery.push_back('\0');
+  // The parser moves each item to the front of its buffer in turn.
+  QueryParameters oIgnored;
+  oIgnored.Parse(aQuery.data(), '&', false);
+  return sCommandLine.substr(0, iColon + 1) + aQuery.data();
+}
+
+std::string SetupState::InstallerCommandLine(const std::string& sInstaller, std::size_t iCapacity) const {
+  const std::string sWhole = "\"" + sInstaller + "\" " + m_sCommandLine;
+  if (!TextConv::Utf8ToWideBounded(sWhole, iCapacity).empty() || !IsProtocolLink(m_sCommandLine)) return sWhole;
+  const std::string sCut = "\"" + sInstaller + "\" " + LinkRemainder(m_sCommandLine);
+  QV_LOG("SetupHandler::CallToInstall", 0, kSource, "sStartProcess does not fit %u characters, passing on %s",
+         static_cast<unsigned>(iCapacity - 1), LogMask::CommandLine(sCut).c_str());
+  return sCut;
+}
 
 void SetupState::ParseSetting(const char* sSetting) {
   const char* const kFunction = "SetupHandler::ParseSetting";
@@ -135,8 +213,16 @@ std::string SetupState::BuildSetting(const QueryParameters& oQuery) {
       {"my_product_sub_type", "MyProductSubType"},
   };
   std::string sSetting;
+  std::set<std::string> aRefused;
   for (const Row& oRow : kRows) {
     std::string sValue = oQuery.GetValue(oRow.sKey);
+    const char* sWhy = RefusalOf(oRow.sKey, sValue);
+    if (sWhy != nullptr) {
+      // Keys that feed two elements are named once.
+      if (aRefused.insert(oRow.sKey).second)
+        QV_LOG("SetupHandler::ProcessCommandLine", 0, kSource, "Refused %s: %s", oRow.sKey, sWhy);
+      sValue.clear();
+    }
     // The two flags have opposite defaults and compare exactly.
     if (std::strcmp(oRow.sKey, "client_hide_server_address") == 0) sValue = sValue == "Y" ? "Y" : "N";
     if (std::strcmp(oRow.sKey, "recognize_manufacturer") == 0) sValue = sValue == "N" ? "N" : "Y";
@@ -162,7 +248,7 @@ void SetupState::ProcessCommandLine(char* sSetting, std::size_t iSettingSize) {
   std::string sParameter = oOuter.GetValue("sp");
   std::string sCheckSum = oOuter.GetValue("chk");
   QV_LOG(kFunction, 0, kSource, "sParameter = %s, sCheckSum = %s", LogMask::Parameter(sParameter).c_str(),
-         sCheckSum.c_str());
+         LogMask::Parameter(sCheckSum).c_str());
   QueryParameters oResult;
   if (!Utility::DecryptQuery(sParameter, sCheckSum, &oResult)) {
     QueryParameters oPlain;
@@ -170,10 +256,10 @@ void SetupState::ProcessCommandLine(char* sSetting, std::size_t iSettingSize) {
     sParameter = oPlain.GetValue("sp");
     sCheckSum = oPlain.GetValue("chk");
     QV_LOG(kFunction, 0, kSource, "No URLdecoding: sParameter = %s, sCheckSum = %s",
-           LogMask::Parameter(sParameter).c_str(), sCheckSum.c_str());
+           LogMask::Parameter(sParameter).c_str(), LogMask::Parameter(sCheckSum).c_str());
     if (!Utility::DecryptQuery(sParameter, sCheckSum, &oResult)) {
       QV_LOG(kFunction, 0, kSource, "Utility::DecryptQuery() failed. sParameter = %s, sCheckSum = %s",
-             LogMask::Parameter(sParameter).c_str(), sCheckSum.c_str());
+             LogMask::Parameter(sParameter).c_str(), LogMask::Parameter(sCheckSum).c_str());
       return;
     }
   }

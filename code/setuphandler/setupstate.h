@@ -30,6 +30,32 @@ class SetupState {
   // The 29-element settings text made from a decrypted launch query.
   static std::string BuildSetting(const QueryParameters& oQuery);
 
+  // Link values that may become parts of folder paths: a client name of
+  // letters, digits, blanks, "-", "_" and "." without ".."; a version word of
+  // letters, digits, ".", "-", "_" and "+" without "..". Both may be empty.
+  static bool IsPlainClientName(const std::string& sName);
+  static bool IsVersionWord(const std::string& sVersion);
+
+  // True when the command line begins (after blanks and a quote) with a URL
+  // scheme and a colon; a drive letter is not a scheme.
+  static bool IsProtocolLink(const char* sCommandLine);
+
+  // How the client or a downloader started the starter. The flags count only
+  // on a command line that is not a protocol link: any web page can open a
+  // link, and a flag inside one would force a reinstall from a stale
+  // parameter file. A flag ignored for that is logged under sFunction.
+  enum class CalledBy { kNone, kDownloader, kClientToSync };
+  CalledBy CalledByFlag(const char* sFunction) const;
+
+  // What the scheme, colon and last query item of a link leave after the
+  // query parser has consumed it: the form the installer can always be given.
+  static std::string LinkRemainder(const std::string& sCommandLine);
+
+  // The installer's command line: its quoted path and the starter's whole
+  // command line; a link too long for a process command line of iCapacity
+  // UTF-16 units (terminator included) is passed on as its remainder.
+  std::string InstallerCommandLine(const std::string& sInstaller, std::size_t iCapacity) const;
+
   // True when the text carries the Role start tag (settings embedded in the
   // executable are accepted only then).
   static bool HasRole(const char* sSetting);

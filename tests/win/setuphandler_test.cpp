@@ -215,6 +215,9 @@ TEST(LoadSetupConfigure, SourcesBesideTheStarter) {
       {"delay for the client", {}, "--called_by_client_to_sync", true, "", false, {"Delay to load setting"}},
       {"delay for the downloader", {}, "x --called_by_downloader", true, "", false, {"Delay to load setting"}},
       {"nothing", {}, "Quorumvessel:sp=1", false, "", false, {}},
+      // Any web page can open a link: a flag inside one is no client's call.
+      {"flag inside a link", {}, "Quorumvessel:--called_by_downloader", false, "", false,
+       {"Ignored --called_by_downloader in a protocol link"}},
   };
   wchar_t sSaved[MAX_PATH];
   GetCurrentDirectoryW(MAX_PATH, sSaved);
