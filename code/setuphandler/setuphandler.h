@@ -21,9 +21,14 @@ class SetupHandler : public MyThread, public SetupState {
   bool LoadSetupConfigure(char* sSetting, std::size_t iSettingSize = Limits::kSetting);
   void CheckIsVersionIsSynced();
 
+  // False when the last launch was never confirmed (the run installs
+  // afresh). Otherwise starts the client and ends the process; a client
+  // that cannot be started is logged and the window says so (true).
   bool LaunchClient();
   bool Download();
   bool ProcessDownloadedClient();
+  // Starts the installer; one that cannot be started is logged and the
+  // window says so instead of showing the summary.
   void CallToInstall();
   void StopProcess();
   std::string InformServerOfInstallation();
@@ -35,4 +40,7 @@ class SetupHandler : public MyThread, public SetupState {
  private:
   // Tells the window that the package did not unpack whole; false.
   bool UnpackFailed();
+  // Logs a program that could not be started and gives the window sText
+  // as its final status.
+  void StartFailed(const char* sFunction, const std::string& sStartProcess, const std::string& sText);
 };

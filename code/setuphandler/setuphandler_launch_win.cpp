@@ -13,6 +13,7 @@
 #include "code/utility/logmask.h"
 #include "code/utility/logsink.h"
 #include "code/utility/processutil.h"
+#include "code/utility/setupinterface.h"
 #include "code/utility/statusfilehandler.h"
 #include "code/utility/tagtext.h"
 #include "code/utility/textconv.h"
@@ -104,9 +105,14 @@ bool SetupHandler::LaunchClient() {
 
   const std::string sStartProcess =
       "\"" + std::string(m_sClientDirectory) + "\\Quorumvessel.exe\" --program " + sCommandFile;
-  Utility::StartProcess(sStartProcess.c_str(), m_sClientDirectory, nullptr);
+  const bool bStarted = Utility::StartProcess(sStartProcess.c_str(), m_sClientDirectory, nullptr);
   QV_LOG(kFunction, 0, kSource, "Skip installation --- Utility::StartProcess(%s, %s)",
          LogMask::CommandLine(sStartProcess).c_str(), m_sClientDirectory);
+  if (!bStarted) {
+    // The marker stays "Y", so the next run installs afresh.
+    StartFailed(kFunction, sStartProcess, std::string("Unable to start ") + m_sClientName + ". Please try it again");
+    return true;
+  }
   EndProcess(0);
   return true;
 }
@@ -178,9 +184,19 @@ void SetupHandler::CallToInstall() {
   }
   QV_LOG(kFunction, 0, kSource, "sInstaller = %s", sInstaller.c_str());
 
-  // The installer gets the starter's whole command line, as it was received.
-  const std::string sStartProcess = "\"" + sInstaller + "\" " + m_sCommandLine;
-  Utility::StartProcess(sStartProcess.c_str(), m_sSetupDirectory, nullptr);
+  // The installer gets the starter's whole command line, as it was received,
+  // or what is left of a link too long for it.
+  const std::string sStartProcess = InstallerCommandLine(sInstaller, Utility::kProcessCommandLine);
+  const bool bStarted = Utility::StartProcess(sStartProcess.c_str(), m_sSetupDirectory, nullptr);
   QV_LOG(kFunction, 0, kSource, "StartProcess(sStartProcess = %s, m_sSetupDirectory = %s)",
          LogMask::CommandLine(sStartProcess).c_str(), m_sSetupDirectory);
+  if (!bStarted) {
+    StartFailed(kFunction, sStartProcess,
+                std::string("Unable to start the ") + m_sClientName + " installer. Please try it again");
+  }
+}
+
+void SetupHandler::StartFailed(const char* sFunction, const std::string& sStartProcess, const std::string& sText) {
+  QV_LOG(sFunction, 3, kSource, "Failed to start %s", LogMask::CommandLine(sStartProcess).c_str());
+  if (m_pSetupInterface) m_pSetupInterface->PostText(SetupMessage::kFinal, sText);
 }

@@ -44,8 +44,9 @@ void SetupHandler::Run() {
          "m_sAccountServerName = %s, m_iAccountServerPort = %d, m_sClientName = %s, m_sVersion = %s",
          m_sAccountServerName, m_iAccountServerPort, m_sClientName, m_sVersion);
   if (!m_bCalledByClientToSyncVersion) CheckIsVersionIsSynced();
-  // LaunchClient ends the process unless the last launch was never confirmed.
-  if (m_bIsVersionSynced) LaunchClient();
+  // LaunchClient ends the process unless the last launch was never confirmed;
+  // a client that could not be started ends the run with the window saying so.
+  if (m_bIsVersionSynced && LaunchClient()) return;
   if (!Download()) return;
   CallToInstall();
 }
@@ -97,7 +98,8 @@ bool SetupHandler::InitializeSetup() {
   const std::string sInstallation = std::string(m_sCurrentDirectory) + "\\Quorumvessel";
   std::string sCommandParameterFile;
   const char* sReadLine = nullptr;
-  if (std::strstr(m_sCommandLine, "--called_by_downloader") != nullptr) {
+  const CalledBy eCalledBy = CalledByFlag(kFunction);
+  if (eCalledBy == CalledBy::kDownloader) {
     m_bCalledByClientToSyncVersion = true;
     wchar_t sTemp[Limits::kPath] = {};
     const DWORD iTemp = GetTempPathW(Limits::kPath, sTemp);
@@ -105,7 +107,7 @@ bool SetupHandler::InitializeSetup() {
     if (!sTempFolder.empty() && sTempFolder.back() == '\\') sTempFolder.pop_back();
     sCommandParameterFile = sTempFolder + "\\rsp1024hcmd.txt";
     sReadLine = "Read from sCommandParameterFile %s";
-  } else if (std::strstr(m_sCommandLine, "--called_by_client_to_sync") != nullptr) {
+  } else if (eCalledBy == CalledBy::kClientToSync) {
     m_bCalledByClientToSyncVersion = true;
     sCommandParameterFile = sInstallation + "\\rsp1024hcmd.txt";
     QV_LOG(kFunction, 0, kSource, "sCommandParameterFile = %s", sCommandParameterFile.c_str());
@@ -209,8 +211,7 @@ bool SetupHandler::LoadSetupConfigure(char* sSetting, std::size_t iSettingSize) 
     }
   }
 
-  if (std::strstr(m_sCommandLine, "--called_by_downloader") != nullptr ||
-      std::strstr(m_sCommandLine, "--called_by_client_to_sync") != nullptr) {
+  if (CalledByFlag(kFunction) != CalledBy::kNone) {
     QV_LOG(kFunction, 0, kSource, "Delay to load setting");
     return true;
   }

@@ -3,9 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <utility>
+#include <vector>
 
 #include "code/setuphandler/setuphandler.h"
 #include "code/utility/boundedtext.h"
+#include "code/utility/encoding.h"
+#include "code/utility/queryprotection.h"
+#include "code/utility/setupinterface.h"
 #include "code/utility/userdirs.h"
 #include "tests/unit/logcapture.h"
 #include "tests/win/fakeprograms_win.h"
@@ -47,6 +52,16 @@ std::vector<std::string> Messages(const LogCapture& log, const char* sFunction) 
   }
   return a;
 }
+
+// The texts the handler gives the window, in order.
+class TextWindow : public SetupInterface {
+ public:
+  void PostToDialog(unsigned int uMessage, std::uintptr_t wParam, std::intptr_t) override {
+    aTexts.emplace_back(uMessage, SetupMessage::CarriesText(uMessage) ? SetupMessage::ReadTextBlock(wParam) : "");
+    if (SetupMessage::CarriesText(uMessage)) SetupMessage::FreeTextBlock(wParam);
+  }
+  std::vector<std::pair<unsigned int, std::string>> aTexts;
+};
 
 const char* const kSetting = "<__Role__>attendee</__Role__>\n<__ClientName__>Quorumvessel</__ClientName__>";
 const char* const kStatusFile = "setup_status.txt";
@@ -139,6 +154,30 @@ TEST(LaunchClient, UnwritableCommandFileStillLaunches) {
   Kill(static_cast<DWORD>(std::strtoul(RecordValue(sRecord, "pid").c_str(), nullptr, 10)));
 }
 
+TEST(LaunchClient, ClientThatCannotStartIsShownAndTheRunEnds) {
+  TempFolder oFolder("qv launch");
+  const std::string sClient = oFolder.Sub("client");  // no Quorumvessel.exe in it
+  WriteText(sClient + "\\" + kStatusFile, "<__ClientCalledToLaunch__>N</__ClientCalledToLaunch__>");
+  TestHandler oHandler;
+  TextWindow oWindow;
+  oHandler.m_pSetupInterface = &oWindow;
+  SET(oHandler.m_sClientDirectory, sClient);
+  SET(oHandler.m_sClientName, "Acme");
+  LogCapture log;
+  // Handled: the run does not go on to download, and the process stays for
+  // the user to read the window.
+  EXPECT_TRUE(oHandler.LaunchClient());
+  EXPECT_EQ(oHandler.m_iEndCalls, 0);
+  const std::string sStartProcess = "\"" + sClient + "\\Quorumvessel.exe\" --program " + sClient + "\\rsp1024hcmd.txt";
+  EXPECT_EQ(log.entries().back().sMessage, "Failed to start " + sStartProcess);
+  EXPECT_EQ(log.entries().back().iSeverity, 3);
+  EXPECT_EQ(log.entries().back().sFunction, "SetupHandler::LaunchClient");
+  EXPECT_EQ(oWindow.aTexts, (std::vector<std::pair<unsigned int, std::string>>{
+                                {6042u, "Unable to start Acme. Please try it again"}}));
+  // Still marked as not confirmed: the next run installs afresh.
+  EXPECT_EQ(ReadText(sClient + "\\" + kStatusFile), "<__ClientCalledToLaunch__>Y</__ClientCalledToLaunch__>");
+}
+
 TEST(LaunchClient, CommandTextTooLongIsNotCut) {
   TempFolder oFolder("qv launch");
   const std::string sClient = oFolder.Sub("client");
@@ -180,7 +219,7 @@ TEST(CallToInstall, InstallerGetsTheStarterCommandLine) {
     const char* sLogged;
   } aCases[] = {
       // A launch link: the masked query value shows only its length.
-      {"Quorumvessel", "Quorumvessel:sp=QUJDRA%3D%3D&chk=77aa", "Quorumvessel:sp=12&chk=77aa"},
+      {"Quorumvessel", "Quorumvessel:sp=QUJDRA%3D%3D&chk=77aa", "Quorumvessel:sp=12&chk=4"},
       // Only the exact name is the edition with a launcher of its own.
       {"saltmarsh", "", ""},
   };
@@ -206,8 +245,71 @@ TEST(CallToInstall, InstallerGetsTheStarterCommandLine) {
                   "sInstaller = " + sInstaller,
                   "StartProcess(sStartProcess = \"" + sInstaller + "\" " + c.sLogged +
                       ", m_sSetupDirectory = " + oRun.sSetup + ")"}));
-    for (const auto& m : log.messages()) EXPECT_EQ(m.find("QUJDRA"), std::string::npos) << m;
+    for (const auto& m : log.messages()) {
+      EXPECT_EQ(m.find("QUJDRA"), std::string::npos) << m;
+      EXPECT_EQ(m.find("77aa"), std::string::npos) << m;
+    }
     Kill(static_cast<DWORD>(std::strtoul(RecordValue(sRecord, "pid").c_str(), nullptr, 10)));
+  }
+}
+
+TEST(CallToInstall, LongLinkGivesTheInstallerItsLastItem) {
+  ClientFamilyLock oLock;
+  std::string sParameter, sCheckSum;
+  Utility::ProtectQuery("role=host&name=" + std::string(2200, 'n'), sParameter, sCheckSum);
+  const std::string sCheckItem = "chk=" + Utility::URLEncode(sCheckSum);
+  const std::string sLink = "Quorumvessel:sp=" + Utility::URLEncode(sParameter) + "&" + sCheckItem;
+  ASSERT_GT(sLink.size(), 2900u);
+  InstallRun oRun("Quorumvessel", sLink);
+  CopyFake("QVInstaller", oRun.sSetup);
+  TextWindow oWindow;
+  oRun.oHandler.m_pSetupInterface = &oWindow;
+  LogCapture log;
+  oRun.oHandler.CallToInstall();
+  const std::string sInstaller = "\"" + oRun.sSetup + "\\QVInstaller.exe\" ";
+  const std::string sRecord = WaitForRecord(oRun.sSetup, "QVInstaller");
+  EXPECT_EQ(RecordValue(sRecord, "commandline"), sInstaller + "Quorumvessel:" + sCheckItem);
+  const std::string sLogged = sInstaller + "Quorumvessel:chk=" + std::to_string(sCheckItem.size() - 4);
+  EXPECT_EQ(Messages(log, "SetupHandler::CallToInstall"),
+            (std::vector<std::string>{"m_sSetupDirectory: " + oRun.sSetup, "m_bCalledByClientToSyncVersion is false",
+                                      "sInstaller = " + oRun.sSetup + "\\QVInstaller.exe",
+                                      "sStartProcess does not fit 2047 characters, passing on " + sLogged,
+                                      "StartProcess(sStartProcess = " + sLogged +
+                                          ", m_sSetupDirectory = " + oRun.sSetup + ")"}));
+  EXPECT_TRUE(oWindow.aTexts.empty());
+  EXPECT_EQ(std::string(oRun.oHandler.m_sCommandLine), sLink);
+  Kill(static_cast<DWORD>(std::strtoul(RecordValue(sRecord, "pid").c_str(), nullptr, 10)));
+}
+
+TEST(CallToInstall, InstallerThatCannotStartIsShown) {
+  struct Case {
+    const char* sName;
+    std::string sCommandLine;
+    bool bProgram;
+  } aCases[] = {
+      {"no installer in the setup folder", "Quorumvessel:sp=abc&chk=x", false},
+      // Even the link's last item is too long for a command line.
+      {"last item too long", "Quorumvessel:sp=abc&chk=x&pad=" + std::string(2100, 'p'), true},
+  };
+  for (const auto& c : aCases) {
+    InstallRun oRun("Acme", c.sCommandLine);
+    if (c.bProgram) CopyFake("QVInstaller", oRun.sSetup);
+    TextWindow oWindow;
+    oRun.oHandler.m_pSetupInterface = &oWindow;
+    LogCapture log;
+    oRun.oHandler.CallToInstall();
+    const auto aMessages = Messages(log, "SetupHandler::CallToInstall");
+    ASSERT_FALSE(aMessages.empty()) << c.sName;
+    EXPECT_EQ(aMessages.back().rfind("Failed to start \"" + oRun.sSetup + "\\QVInstaller.exe\" Quorumvessel:", 0), 0u)
+        << c.sName << ": " << aMessages.back();
+    EXPECT_EQ(log.entries().back().iSeverity, 3) << c.sName;
+    EXPECT_EQ(oWindow.aTexts, (std::vector<std::pair<unsigned int, std::string>>{
+                                  {6042u, "Unable to start the Acme installer. Please try it again"}}))
+        << c.sName;
+    // The settings are there for a later try.
+    EXPECT_EQ(ReadText(oRun.sSetup + "\\rsp1024hcmd.txt"), Crlf(oRun.oHandler.m_sSetting)) << c.sName;
+    Sleep(200);
+    EXPECT_FALSE(Exists(oRun.sSetup + "\\QVInstaller.record.txt")) << c.sName;
   }
 }
 
