@@ -75,8 +75,8 @@ def test_registered_command_starts_starter_with_the_link(wine_prefix):
         log_path.unlink()
     result = wine_prefix.run("start", [link], timeout=60)
     # The starter receives the bare link as its command line (the protected
-    # value may be logged as its length only).
-    chk = link[link.index("&chk="):]
+    # value and the checksum are logged as their lengths only).
+    chk = "&chk=%d" % len(link[link.index("&chk=") + 5:])
 
     def started():
         return any(m.startswith("m_lpCmdLine = Quorumvessel:sp=") and m.endswith(chk)
