@@ -679,7 +679,7 @@ bool HLib::SocketRequest(const char* sURL, const char* sIP, int iPort, const std
   char* pData = nullptr;
   int iSize = 0;
   if (m_bUseMinReadBuffer && m_iExpectedReceiveSize > 0) m_iCurrentlyReceived = 0;
-  if (!Utility::URLDownload(sSocketURL.c_str(), m_iExpectedReceiveSize, m_bUseMinReadBuffer, &pData, &iSize,
+  if (!Utility::URLDownload(sSocketURL.c_str(), m_iExpectedReceiveSize, m_iMaxLength, m_bUseMinReadBuffer, &pData, &iSize,
                             &m_iCurrentlyReceived)) {
     delete[] pData;
     return false;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "bootkin/buildflavor.h"
+#include "bootkin/unpackflavor.h"
 #include "code/hlib/hlib.h"
 #include "code/setuphandler/downloadmonitor.h"
 #include "code/setuphandler/setupdownloader.h"
@@ -23,6 +24,9 @@ namespace {
 const char kSource[] = "code/setuphandler/setuphandler";
 const char kDownload[] = "SetupHandler::Download";
 const char kProcess[] = "SetupHandler::ProcessDownloadedClient";
+// The package member that the installer call starts.
+const char kInstallerMember[] = "QVInstaller.exe";
+const char kNoSetupFolder[] = "Unable to create a directory to install the downloaded software";
 
 // The size query goes through a page request of its own (no chunked reading).
 class SizeRequester : public SizeQuery::Requester {
@@ -78,21 +82,58 @@ std::wstring Wide(const std::string& s) { return TextConv::Utf8ToWideBounded(s, 
 
 void ShowMessage(const wchar_t* sText) { MessageBoxW(GetActiveWindow(), sText, L"", MB_OK | MB_SYSTEMMODAL); }
 
-bool FolderExists(const std::string& sPath) {
+// The window keeps saying what went wrong after the message box; otherwise it
+// would go on showing the download summary as if the setup went ahead.
+void ShowFailure(SetupInterface* pInterface, const wchar_t* sBox, const char* sText) {
+  ShowMessage(sBox);
+  if (pInterface) pInterface->PostText(SetupMessage::kFinal, sText);
+}
+
+DWORD Attributes(const std::string& sPath) {
   const std::wstring w = Wide(sPath);
-  const DWORD iAttributes = w.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(w.c_str());
+  return w.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(w.c_str());
+}
+
+bool FolderExists(const std::string& sPath) {
+  const DWORD iAttributes = Attributes(sPath);
   return iAttributes != INVALID_FILE_ATTRIBUTES && (iAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// Empties a setup folder and makes sure it exists (one level).
-bool PrepareFolder(const std::string& sFolder) {
+// Empties a setup folder and makes sure it exists (one level). A folder that
+// is a junction or another link is refused: emptying and filling it would
+// work on whatever folder it points to.
+bool PrepareFolder(const std::string& sFolder, SetupInterface* pInterface) {
+  const DWORD iAttributes = Attributes(sFolder);
+  if (iAttributes != INVALID_FILE_ATTRIBUTES && (iAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    QV_LOG(kProcess, 0, kSource, "%s is a reparse point, refused as the setup folder", sFolder.c_str());
+    if (pInterface) pInterface->PostText(SetupMessage::kFinal, kNoSetupFolder);
+    return false;
+  }
   Utility::RemoveAllFile(sFolder.c_str(), "");
   if (FolderExists(sFolder)) return true;
   const std::wstring w = Wide(sFolder);
   if (!w.empty() && CreateDirectoryW(w.c_str(), nullptr)) return true;
   QV_LOG(kProcess, 0, kSource, "Filed to create: %s", sFolder.c_str());
-  ShowMessage(L"Unable to create a directory to install the downloaded software");
+  ShowFailure(pInterface, L"Unable to create a directory to install the downloaded software", kNoSetupFolder);
   return false;
+}
+
+// The bounds of an unpacking; for the client package also the installer,
+// whose fate decides whether the setup folder is worth starting anything from.
+void PrepareUnpacking(CZLib& oZLib, bool bWatchInstaller) {
+  PackageArchive::Limits limits;
+  limits.iMaxInflatedBytes = GetUnpackByteCap();
+  oZLib.SetLimits(limits);
+  if (bWatchInstaller) oZLib.WatchMember(kInstallerMember);
+}
+
+// An installer member that was held open, refused or missing leaves either
+// no installer or an older one in the setup folder: neither may be started.
+bool InstallerWritten(bool bWritten, const char* sSetupDirectory) {
+  if (!bWritten) {
+    QV_LOG(kProcess, 0, kSource, "%s\\%s was not written by this unpacking", sSetupDirectory, kInstallerMember);
+  }
+  return bWritten;
 }
 
 std::FILE* CreateBinary(const std::string& sPath) {
@@ -188,20 +229,24 @@ bool SetupHandler::ProcessDownloadedClient() {
   if (m_bClientFilesAvailable) {
     const std::string sSetupDirectory = sCurrent + "\\qv_starter_dir";
     if (!Utility::CopyIfFits(m_sSetupDirectory, sizeof(m_sSetupDirectory), sSetupDirectory)) return false;
-    if (!PrepareFolder(sSetupDirectory)) return false;
+    if (!PrepareFolder(sSetupDirectory, m_pSetupInterface)) return false;
     const std::string sAccessory = sSetupDirectory + "\\Accessory";
-    if (!PrepareFolder(sAccessory)) return false;
+    if (!PrepareFolder(sAccessory, m_pSetupInterface)) return false;
     bool bUnpacked = false;
+    bool bInstaller = false;
     {
       CZLib oClient;
+      PrepareUnpacking(oClient, true);
       bUnpacked = oClient.UnZip("PCClient", m_sSetupDirectory);
+      bInstaller = oClient.WatchedMemberWritten();
     }
     {
       CZLib oAccessory;
+      PrepareUnpacking(oAccessory, false);
       bUnpacked = oAccessory.UnZip("PCClientAccessory", sAccessory.c_str()) && bUnpacked;
     }
     QV_LOG(kProcess, 0, kSource, "Uncompress %s into %s and %s", m_sSetupFile, m_sSetupDirectory, sAccessory.c_str());
-    if (!bUnpacked) return UnpackFailed();
+    if (!bUnpacked || !InstallerWritten(bInstaller, m_sSetupDirectory)) return UnpackFailed();
 
     const std::string sWorkingDirectoryFile = sSetupDirectory + "\\WorkingDirectory.txt";
     QV_LOG(kProcess, 0, kSource, "sWorkingDirectoryFile: %s", sWorkingDirectoryFile.c_str());
@@ -232,7 +277,7 @@ bool SetupHandler::ProcessDownloadedClient() {
       pFile = CreateBinary(sSetupFile);
       if (pFile == nullptr) {
         QV_LOG(kProcess, 0, kSource, "Failed to open file to write: %s", sSetupFile.c_str());
-        ShowMessage(L"Unable to save the download file");
+        ShowFailure(m_pSetupInterface, L"Unable to save the download file", "Unable to save the download file");
         return false;
       }
     }
@@ -248,18 +293,27 @@ bool SetupHandler::ProcessDownloadedClient() {
     }
     fclose(pFile);
 
-    if (!PrepareFolder(sSetupDirectory)) return false;
+    if (!PrepareFolder(sSetupDirectory, m_pSetupInterface)) return false;
     bool bUnpacked = false;
+    bool bInstaller = false;
     {
       CZLib oClient;
+      PrepareUnpacking(oClient, true);
       bUnpacked = oClient.UnZip(m_sSetupFile, m_sSetupDirectory);
+      bInstaller = oClient.WatchedMemberWritten();
     }
     QV_LOG(kProcess, 0, kSource, "Uncompress %s into %s", m_sSetupFile, m_sSetupDirectory);
-    if (!bUnpacked) return UnpackFailed();
-    const std::string sSourceFile = sSetupDirectory + "\\QVInstaller.exe";
+    if (!bUnpacked || !InstallerWritten(bInstaller, m_sSetupDirectory)) return UnpackFailed();
+    const std::string sSourceFile = sSetupDirectory + "\\" + kInstallerMember;
     const std::string sTargetFile = sSetupDirectory + "\\QVLauncher.exe";
-    Utility::CopyMyFile(sSourceFile.c_str(), sTargetFile.c_str());
+    const bool bCopied = Utility::CopyMyFile(sSourceFile.c_str(), sTargetFile.c_str());
     QV_LOG(kProcess, 0, kSource, "copy sSourceFile = %s, sTargetFile = %s", sSourceFile.c_str(), sTargetFile.c_str());
+    // The launcher is what a Saltmarsh setup starts: an old one left in place
+    // must not stand in for this package's installer.
+    if (!bCopied) {
+      QV_LOG(kProcess, 0, kSource, "Failed to copy %s to %s", sSourceFile.c_str(), sTargetFile.c_str());
+      return UnpackFailed();
+    }
   }
 
   sPrefix = std::string("<__SetupDirectory__>") + m_sSetupDirectory + "</__SetupDirectory__>\n" +

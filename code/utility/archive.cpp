@@ -60,11 +60,10 @@ bool IsDeviceName(const std::string& sSegment) {
   for (const char* sName : kNames) {
     if (sBase == sName) return true;
   }
-  if (sBase.size() == 4 && (sBase.compare(0, 3, "COM") == 0 || sBase.compare(0, 3, "LPT") == 0) &&
-      sBase[3] >= '0' && sBase[3] <= '9') {
-    return true;
-  }
-  return false;
+  if (sBase.compare(0, 3, "COM") != 0 && sBase.compare(0, 3, "LPT") != 0) return false;
+  if (sBase.size() == 4) return sBase[3] >= '0' && sBase[3] <= '9';
+  // Windows also takes the superscript digits one to three (UTF-8 C2 B9, C2 B2, C2 B3).
+  return sBase.size() == 5 && sBase[3] == '\xC2' && (sBase[4] == '\xB9' || sBase[4] == '\xB2' || sBase[4] == '\xB3');
 }
 
 bool EndsWithTempSuffix(const std::string& sSegment) {
@@ -79,12 +78,13 @@ bool EndsWithTempSuffix(const std::string& sSegment) {
 }
 
 // Outcome of one member's data.
-enum class MemberResult { kWritten, kStreamError, kWriteError };
+enum class MemberResult { kWritten, kStreamError, kWriteError, kTooMuch };
 
 // Inflates lFileLength bytes of the archive into the sink's open file.
-// pLastError receives the last inflate result.
+// pLastError receives the last inflate result. *pInflated counts the bytes
+// of every member so far; nothing past iMaxInflated is written.
 MemberResult InflateMember(Source& source, std::uint32_t lFileLength, Sink& sink, int* pLastError,
-                           std::uint32_t* pConsumed) {
+                           std::uint32_t* pConsumed, std::uint64_t* pInflated, std::uint64_t iMaxInflated) {
   unsigned char aIn[kChunkSize];
   unsigned char aOut[kChunkSize];
   z_stream stream;
@@ -95,14 +95,16 @@ MemberResult InflateMember(Source& source, std::uint32_t lFileLength, Sink& sink
     *pLastError = iErr;
     return MemberResult::kStreamError;
   }
-  auto drain = [&](std::size_t iProduced) -> bool {
+  auto drain = [&](std::size_t iProduced) -> MemberResult {
+    if (iProduced > iMaxInflated - *pInflated) return MemberResult::kTooMuch;
+    *pInflated += iProduced;
     std::size_t iWritten = 0;
     while (iWritten < iProduced) {
       const std::size_t n = sink.WriteFile(aOut + iWritten, iProduced - iWritten);
-      if (n == 0) return false;
+      if (n == 0) return MemberResult::kWriteError;
       iWritten += n;
     }
-    return true;
+    return MemberResult::kWritten;
   };
 
   MemberResult result = MemberResult::kWritten;
@@ -120,22 +122,16 @@ MemberResult InflateMember(Source& source, std::uint32_t lFileLength, Sink& sink
     stream.next_out = aOut;
     stream.avail_out = kChunkSize;
     iErr = inflate(&stream, Z_NO_FLUSH);
-    if (!drain(kChunkSize - stream.avail_out)) {
-      result = MemberResult::kWriteError;
-      break;
-    }
-    if (iErr != Z_OK) break;
+    result = drain(kChunkSize - stream.avail_out);
+    if (result != MemberResult::kWritten || iErr != Z_OK) break;
   }
   if (result == MemberResult::kWritten) {
     do {
       stream.next_out = aOut;
       stream.avail_out = kChunkSize;
       iErr = inflate(&stream, Z_FINISH);
-      if (!drain(kChunkSize - stream.avail_out)) {
-        result = MemberResult::kWriteError;
-        break;
-      }
-    } while (iErr == Z_OK);
+      result = drain(kChunkSize - stream.avail_out);
+    } while (result == MemberResult::kWritten && iErr == Z_OK);
   }
   inflateEnd(&stream);
   *pLastError = iErr;
@@ -224,7 +220,18 @@ std::string TargetPath(const std::string& sDestination, const std::string& sName
   return sTarget;
 }
 
-bool Extract(Source& source, const std::string& sDestination, Sink& sink) {
+namespace {
+// What one unpacking has seen so far.
+struct Counters {
+  std::uint32_t iMembers = 0;
+  std::uint32_t iFailed = 0;
+  std::uint64_t iInflated = 0;
+};
+
+bool ExtractRecords(Source& source, const std::string& sDestination, Sink& sink, const Limits& limits,
+                    Counters& counters) {
+  // A failed member is listed (report and log) only up to the limit.
+  auto fnListFailure = [&]() { return ++counters.iFailed <= limits.iMaxReportLines; };
   for (;;) {
     std::string sName;
     const HeaderResult header = ReadNameField(source, &sName);
@@ -232,6 +239,11 @@ bool Extract(Source& source, const std::string& sDestination, Sink& sink) {
     if (header == HeaderResult::kError) {
       sink.LogLastError();
       QV_LOG(kFunction, 0, kSource, "fread error");
+      return false;
+    }
+    if (++counters.iMembers > limits.iMaxMembers) {
+      QV_LOG(kFunction, 0, kSource, "more than %u members, unpacking stopped",
+             static_cast<unsigned>(limits.iMaxMembers));
       return false;
     }
 
@@ -242,9 +254,13 @@ bool Extract(Source& source, const std::string& sDestination, Sink& sink) {
         TextConv::Utf8ToWideBounded(sTarget + kTempSuffix, kMaxTargetChars).empty()) {
       verdict = NameVerdict::kTooLong;
     }
+    bool bListed = false;
     if (verdict != NameVerdict::kOk) {
-      QV_LOG(kFunction, 0, kSource, "unsafe member name (%s): %s, skip to the next one.", DescribeVerdict(verdict),
-             sName.c_str());
+      bListed = fnListFailure();
+      if (bListed) {
+        QV_LOG(kFunction, 0, kSource, "unsafe member name (%s): %s, skip to the next one.", DescribeVerdict(verdict),
+               sName.c_str());
+      }
     }
 
     if (verdict == NameVerdict::kOk) {
@@ -278,10 +294,13 @@ bool Extract(Source& source, const std::string& sDestination, Sink& sink) {
 
     if (verdict != NameVerdict::kOk || !sink.BeginFile(sTarget)) {
       if (verdict == NameVerdict::kOk) {
-        sink.LogLastError();
-        QV_LOG(kFunction, 0, kSource, "can't create file %s, skip to the next one.", sTarget.c_str());
+        bListed = fnListFailure();
+        if (bListed) {
+          sink.LogLastError();
+          QV_LOG(kFunction, 0, kSource, "can't create file %s, skip to the next one.", sTarget.c_str());
+        }
       }
-      sink.ReportFailed(sTarget);
+      if (bListed) sink.ReportFailed(sTarget);
       if (!SkipBytes(source, lFileLength)) {
         sink.LogLastError();
         QV_LOG(kFunction, 0, kSource, "fread error");
@@ -292,7 +311,14 @@ bool Extract(Source& source, const std::string& sDestination, Sink& sink) {
 
     int iErr = Z_OK;
     std::uint32_t iConsumed = 0;
-    const MemberResult result = InflateMember(source, lFileLength, sink, &iErr, &iConsumed);
+    const MemberResult result = InflateMember(source, lFileLength, sink, &iErr, &iConsumed, &counters.iInflated,
+                                              limits.iMaxInflatedBytes);
+    if (result == MemberResult::kTooMuch) {
+      QV_LOG(kFunction, 0, kSource, "more than %llu inflated bytes, unpacking stopped",
+             static_cast<unsigned long long>(limits.iMaxInflatedBytes));
+      sink.DiscardFile();
+      return false;
+    }
     if (result == MemberResult::kWriteError) {
       sink.LogLastError();
       QV_LOG(kFunction, 0, kSource, "fwrite error");
@@ -312,12 +338,24 @@ bool Extract(Source& source, const std::string& sDestination, Sink& sink) {
       sink.DiscardFile();
       return false;
     }
-    if (!sink.CommitFile()) {
+    if (!sink.CommitFile() && fnListFailure()) {
       sink.LogLastError();
       QV_LOG(kFunction, 0, kSource, "can't create file %s, skip to the next one.", sTarget.c_str());
       sink.ReportFailed(sTarget);
     }
   }
+}
+}  // namespace
+
+bool Extract(Source& source, const std::string& sDestination, Sink& sink, const Limits& limits) {
+  Counters counters;
+  const bool bComplete = ExtractRecords(source, sDestination, sink, limits, counters);
+  if (counters.iFailed > limits.iMaxReportLines) {
+    const std::uint32_t iRest = counters.iFailed - limits.iMaxReportLines;
+    QV_LOG(kFunction, 0, kSource, "%u more members could not be written", static_cast<unsigned>(iRest));
+    sink.ReportOmitted(iRest);
+  }
+  return bComplete;
 }
 
 bool ListRecords(Source& source, void (*pCallback)(const RecordInfo&, void*), void* pContext, std::string* pError) {

@@ -19,6 +19,20 @@ constexpr std::uint32_t kMaxNameLength = 512;    // name field bound, NUL includ
 constexpr std::size_t kMaxTargetChars = 260;     // UTF-16 units of a usable path, terminator included
 constexpr char kTempSuffix[] = ".qvpart";        // a member is written here first
 
+// Bounds of one unpacking, so that a package cannot fill the disk or the
+// failure report: the inflated bytes of all members together, the members
+// (refused ones included), and the members listed one by one in the report
+// and the log (the rest are only counted).
+constexpr std::uint64_t kMaxInflatedBytes = 8ULL * 1024 * 1024 * 1024;
+constexpr std::uint32_t kMaxMembers = 100000;
+constexpr std::uint32_t kMaxReportLines = 1000;
+
+struct Limits {
+  std::uint64_t iMaxInflatedBytes = kMaxInflatedBytes;
+  std::uint32_t iMaxMembers = kMaxMembers;
+  std::uint32_t iMaxReportLines = kMaxReportLines;
+};
+
 // Where the archive bytes come from.
 class Source {
  public:
@@ -66,6 +80,8 @@ class Sink {
   virtual void DiscardFile() = 0;
   // A member that could not be written, for the failure report.
   virtual void ReportFailed(const std::string& sTarget) = 0;
+  // Members that could not be written beyond the listed ones, once at the end.
+  virtual void ReportOmitted(std::uint32_t iCount) {}
   // Called before each error line: logs the system's last error where
   // there is one.
   virtual void LogLastError() {}
@@ -94,8 +110,9 @@ std::string TargetPath(const std::string& sDestination, const std::string& sName
 
 // Unpacks every member under sDestination. True when the whole archive was
 // read; members that could not be written (listed through ReportFailed) do
-// not make it false. Logs as "CZLib::UnZip".
-bool Extract(Source& source, const std::string& sDestination, Sink& sink);
+// not make it false. An archive that passes a limit stops the unpacking
+// (false) before anything beyond it is written. Logs as "CZLib::UnZip".
+bool Extract(Source& source, const std::string& sDestination, Sink& sink, const Limits& limits = Limits());
 
 // One record of the archive, as its header reads.
 struct RecordInfo {

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "code/utility/logsink.h"
 
@@ -36,6 +38,15 @@ const char* FindBytes(const char* pData, std::size_t iSize, const char* sPattern
 }
 
 char* NewBlock(std::size_t iSize) { return new (std::nothrow) char[iSize]; }
+
+// Header names compare without regard to ASCII letter case.
+bool SameLetters(const char* p, const char* sName, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    if (std::tolower(static_cast<unsigned char>(p[i])) != std::tolower(static_cast<unsigned char>(sName[i])))
+      return false;
+  }
+  return true;
+}
 }  // namespace
 
 namespace Utility {
@@ -98,65 +109,114 @@ std::string BuildDownloadRequest(const std::string& sHost, int iPort, const std:
   return s;
 }
 
-DownloadStatus ReadDownloadReply(const ReceiveFunction& fnReceive, int iExpectedSize,
+bool FindHeaderValue(const char* pHead, std::size_t iHeadSize, const char* sName, std::string* pValue) {
+  const std::size_t iName = std::strlen(sName);
+  std::size_t i = 0;
+  while (i < iHeadSize) {
+    std::size_t iEnd = i;
+    while (iEnd < iHeadSize && pHead[iEnd] != '\n') ++iEnd;
+    std::size_t iLineEnd = iEnd;
+    if (iLineEnd > i && pHead[iLineEnd - 1] == '\r') --iLineEnd;
+    if (iLineEnd - i > iName && pHead[i + iName] == ':' && SameLetters(pHead + i, sName, iName)) {
+      std::size_t iValue = i + iName + 1;
+      while (iValue < iLineEnd && (pHead[iValue] == ' ' || pHead[iValue] == '\t')) ++iValue;
+      if (pValue) pValue->assign(pHead + iValue, iLineEnd - iValue);
+      return true;
+    }
+    i = iEnd + 1;
+  }
+  return false;
+}
+
+DownloadStatus ReadDownloadReply(const ReceiveFunction& fnReceive, int iExpectedSize, int iMaxSize,
                                  bool bUseMinReadBuffer, char** ppData, int* piSize,
                                  std::atomic<int>* piReceived) {
   *ppData = nullptr;
   *piSize = 0;
+  if (iMaxSize < 1 || iExpectedSize > iMaxSize) {
+    QV_LOG(kFunction, 3, kSource, "expected size of %d bytes does not fit the %d bytes the caller takes",
+           iExpectedSize, iMaxSize);
+    return DownloadStatus::kTooLarge;
+  }
+  const std::size_t iMax = static_cast<std::size_t>(iMaxSize);
   std::unique_ptr<char[]> pFirst(NewBlock(kFirstReceiveSize));
   if (!pFirst) return DownloadStatus::kTooLarge;
-  const int iFirst = fnReceive(pFirst.get(), kFirstReceiveSize - 1);
-  if (iFirst <= 0) return DownloadStatus::kReceiveFailed;
-  const char* pHeadEnd = FindBytes(pFirst.get(), static_cast<std::size_t>(iFirst), "\r\n\r\n");
+
+  // The head may come in pieces; it has to end within kMaxHeaderSize bytes.
+  std::size_t iHave = 0;
+  const char* pHeadEnd = nullptr;
+  bool bClosed = false;
+  for (;;) {
+    const int iAsk = kFirstReceiveSize - 1 - static_cast<int>(iHave);
+    const int iGot = fnReceive(pFirst.get() + iHave, iAsk);
+    if (iGot < 0) return DownloadStatus::kReceiveFailed;
+    if (iGot == 0) {
+      bClosed = true;
+      break;
+    }
+    // The empty line may straddle two receives.
+    const std::size_t iFrom = iHave >= 3 ? iHave - 3 : 0;
+    iHave += static_cast<std::size_t>(iGot < iAsk ? iGot : iAsk);
+    const std::size_t iSearch = iHave < static_cast<std::size_t>(kMaxHeaderSize) ? iHave : kMaxHeaderSize;
+    if (iSearch > iFrom) pHeadEnd = FindBytes(pFirst.get() + iFrom, iSearch - iFrom, "\r\n\r\n");
+    if (pHeadEnd != nullptr || iHave >= static_cast<std::size_t>(kMaxHeaderSize)) break;
+  }
+  if (iHave == 0) return DownloadStatus::kReceiveFailed;
+  if (pHeadEnd == nullptr && !bClosed) {
+    QV_LOG(kFunction, 3, kSource, "reply head longer than %d bytes", kMaxHeaderSize);
+    return DownloadStatus::kInvalidHeader;
+  }
   const std::size_t iBodyOffset = pHeadEnd ? static_cast<std::size_t>(pHeadEnd - pFirst.get()) + 4 : 0;
   // The length header is looked for in the head only (all of the bytes while
   // the head has not ended), never in body bytes.
-  const std::size_t iHeadSize = pHeadEnd ? iBodyOffset : static_cast<std::size_t>(iFirst);
+  const std::size_t iHeadSize = pHeadEnd ? iBodyOffset : iHave;
+  const int iStep = (bUseMinReadBuffer ? kSmallReceiveSize : kLargeReceiveSize) - 1;
 
   long long iBodyLength = iExpectedSize;
   if (iExpectedSize == 0) {
-    const char kLengthHeader[] = "Content-Length:";
-    const char* pLength = FindBytes(pFirst.get(), iHeadSize, kLengthHeader);
-    if (pLength == nullptr) {
+    std::string sValue;
+    if (!FindHeaderValue(pFirst.get(), iHeadSize, "Content-Length", &sValue)) {
       QV_LOG(kFunction, 0, kSource, "missing Content-Length");
-      if (pHeadEnd == nullptr) {
-        // No head end in sight: the whole first receive is the reply.
-        pFirst[iFirst] = 0;
-        *ppData = pFirst.release();
-        *piSize = iFirst;
-        if (piReceived) *piReceived = iFirst;
-        return DownloadStatus::kOk;
-      }
-      // Without a length the body ends when the server closes.
-      std::string sBody(pFirst.get() + iBodyOffset, static_cast<std::size_t>(iFirst) - iBodyOffset);
-      if (piReceived) *piReceived = static_cast<int>(sBody.size());
-      const int iStep = bUseMinReadBuffer ? kSmallReceiveSize : kLargeReceiveSize;
-      for (;;) {
-        const int iGot = fnReceive(pFirst.get(), iStep - 1);
+      // Without a length the body ends when the server closes; a reply whose
+      // head never ended is taken whole.
+      const std::size_t iLimit = iMax < static_cast<std::size_t>(kMaxUnannouncedBody) ? iMax : kMaxUnannouncedBody;
+      std::vector<char> aBody;
+      bool bCut = false;
+      auto fnAppend = [&](const char* p, std::size_t n) {
+        if (aBody.size() + n > iLimit) {
+          n = iLimit - aBody.size();
+          bCut = true;
+        }
+        if (aBody.size() + n > aBody.capacity()) {
+          std::size_t iCapacity = aBody.capacity() * 2;
+          if (iCapacity < aBody.size() + n) iCapacity = aBody.size() + n;
+          if (iCapacity > iLimit) iCapacity = iLimit;
+          aBody.reserve(iCapacity);
+        }
+        aBody.insert(aBody.end(), p, p + n);
+        if (piReceived) *piReceived = static_cast<int>(aBody.size());
+      };
+      fnAppend(pFirst.get() + iBodyOffset, iHave - iBodyOffset);
+      while (pHeadEnd != nullptr && !bClosed && !bCut) {
+        const int iGot = fnReceive(pFirst.get(), iStep);
         if (iGot < 0) return DownloadStatus::kReceiveFailed;
         if (iGot == 0) break;
-        if (sBody.size() + static_cast<std::size_t>(iGot) > static_cast<std::size_t>(kMaxUnannouncedBody)) {
-          QV_LOG(kFunction, 3, kSource, "reply without Content-Length exceeds %d bytes", kMaxUnannouncedBody);
-          return DownloadStatus::kTooLarge;
-        }
-        sBody.append(pFirst.get(), static_cast<std::size_t>(iGot));
-        if (piReceived) *piReceived = static_cast<int>(sBody.size());
+        fnAppend(pFirst.get(), static_cast<std::size_t>(iGot < iStep ? iGot : iStep));
       }
-      char* pData = NewBlock(sBody.size() + 1);
+      if (bCut && iLimit < iMax) {
+        QV_LOG(kFunction, 3, kSource, "reply without Content-Length exceeds %d bytes", kMaxUnannouncedBody);
+        return DownloadStatus::kTooLarge;
+      }
+      if (bCut) QV_LOG(kFunction, 0, kSource, "reply without Content-Length is cut to %d bytes", iMaxSize);
+      char* pData = NewBlock(aBody.size() + 1);
       if (pData == nullptr) return DownloadStatus::kTooLarge;
-      std::memcpy(pData, sBody.data(), sBody.size());
-      pData[sBody.size()] = 0;
+      if (!aBody.empty()) std::memcpy(pData, aBody.data(), aBody.size());
+      pData[aBody.size()] = 0;
       *ppData = pData;
-      *piSize = static_cast<int>(sBody.size());
+      *piSize = static_cast<int>(aBody.size());
       return DownloadStatus::kOk;
     }
-    const char* pValue = pLength + std::strlen(kLengthHeader);
-    std::size_t iValueLength = 0;
-    const char* pEnd = pFirst.get() + iFirst;
-    while (iValueLength < 31 && pValue + iValueLength < pEnd && pValue[iValueLength] != '\r' &&
-           pValue[iValueLength] != '\n')
-      ++iValueLength;
-    iBodyLength = ReadDecimal(pValue, iValueLength);
+    iBodyLength = ReadDecimal(sValue.c_str(), sValue.size() < 31 ? sValue.size() : 31);
   }
 
   if (iBodyLength < 1) {
@@ -164,13 +224,15 @@ DownloadStatus ReadDownloadReply(const ReceiveFunction& fnReceive, int iExpected
     QV_LOG(kFunction, 0, kSource, "no new download");
     return DownloadStatus::kOk;
   }
-  if (iBodyLength > 0x7FFFFFFE) {
-    QV_LOG(kFunction, 3, kSource, "body of %lld bytes is too large", iBodyLength);
-    return DownloadStatus::kTooLarge;
-  }
   if (pHeadEnd == nullptr) {
     QV_LOG(kFunction, 3, kSource, "invalid header");
     return DownloadStatus::kInvalidHeader;
+  }
+  // What the server announces is never what gets allocated: the caller's
+  // maximum is.
+  if (iBodyLength > iMaxSize) {
+    QV_LOG(kFunction, 0, kSource, "reply of %lld bytes is cut to %d bytes", iBodyLength, iMaxSize);
+    iBodyLength = iMaxSize;
   }
   const int iLength = static_cast<int>(iBodyLength);
   char* pData = NewBlock(static_cast<std::size_t>(iLength) + 1);
@@ -181,14 +243,14 @@ DownloadStatus ReadDownloadReply(const ReceiveFunction& fnReceive, int iExpected
   *ppData = pData;
   *piSize = iLength;
   pData[iLength] = 0;
-  // Body bytes beyond the announced length in the first receive are dropped.
-  int iReceived = static_cast<int>(static_cast<std::size_t>(iFirst) - iBodyOffset);
-  if (iReceived > iLength) iReceived = iLength;
-  std::memcpy(pData, pFirst.get() + iBodyOffset, static_cast<std::size_t>(iReceived));
+  // Body bytes beyond the length in the first receives are dropped.
+  std::size_t iFirstBody = iHave - iBodyOffset;
+  if (iFirstBody > static_cast<std::size_t>(iLength)) iFirstBody = static_cast<std::size_t>(iLength);
+  std::memcpy(pData, pFirst.get() + iBodyOffset, iFirstBody);
+  int iReceived = static_cast<int>(iFirstBody);
   pFirst.reset();
   if (piReceived) *piReceived = iReceived;
 
-  const int iStep = (bUseMinReadBuffer ? kSmallReceiveSize : kLargeReceiveSize) - 1;
   while (iReceived < iLength) {
     const int iAsk = iLength - iReceived < iStep ? iLength - iReceived : iStep;
     const int iGot = fnReceive(pData + iReceived, iAsk);

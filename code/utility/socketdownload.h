@@ -18,6 +18,9 @@ constexpr int kLargeReceiveSize = 65536;
 constexpr int kSmallReceiveSize = 14336;
 // A reply without Content-Length is read until the server closes, up to this.
 constexpr int kMaxUnannouncedBody = 64 * 1024 * 1024;
+// The reply head (status line and header lines up to the empty line) may
+// arrive over several receives but may not be longer than this.
+constexpr int kMaxHeaderSize = 16 * 1024;
 // Connect and receive time-out of the socket download.
 constexpr int kSocketTimeoutMs = 90000;
 
@@ -41,23 +44,33 @@ enum class DownloadStatus {
   kOk,              // *ppData/*piSize hold the body (no data for an empty body)
   kReceiveFailed,   // a receive failed or timed out (the caller logs its error)
   kClosedEarly,     // the server closed before the announced body was complete
-  kInvalidHeader,   // a length is known but the head never ended
+  kInvalidHeader,   // a length is known but the head never ended, or the head is too long
   kTooLarge,        // the body cannot be held
 };
 
-// Reads one reply: the first receive, the body length (iExpectedSize, else
-// the reply's Content-Length), then the rest of the body, each receive asking
-// for no more than is still missing. *ppData gets a new[] block of the body
-// plus one zero byte (the caller releases it, also after a failure), *piSize
-// the body length, *piReceived the body bytes received so far.
-DownloadStatus ReadDownloadReply(const ReceiveFunction& fnReceive, int iExpectedSize,
+// Value of the first head line whose name is sName (exactly, ignoring case:
+// "X-Content-Length" is not "Content-Length"), without the blanks after the
+// colon and without the line end. False when no line has that name.
+bool FindHeaderValue(const char* pHead, std::size_t iHeadSize, const char* sName, std::string* pValue);
+
+// Reads one reply: the head (over as many receives as it takes, at most
+// kMaxHeaderSize bytes), the body length (iExpectedSize, else the reply's
+// Content-Length), then the rest of the body, each receive asking for no more
+// than is still missing. iMaxSize is the most body bytes the caller takes: a
+// longer body is cut there, and no block larger than iMaxSize + 1 is ever
+// allocated for it whatever the server announces; an expected size beyond it
+// is refused. *ppData gets a new[] block of the body plus one zero byte (the
+// caller releases it, also after a failure), *piSize the body length,
+// *piReceived the body bytes received so far.
+DownloadStatus ReadDownloadReply(const ReceiveFunction& fnReceive, int iExpectedSize, int iMaxSize,
                                  bool bUseMinReadBuffer, char** ppData, int* piSize,
                                  std::atomic<int>* piReceived);
 
 // Windows only -------------------------------------------------------------
 
-// Fetches sURL over plain HTTP (port 443 becomes 80) into a new[] block.
-bool URLDownload(const char* sURL, int iExpectedSize, bool bUseMinReadBuffer, char** pData,
+// Fetches sURL over plain HTTP (port 443 becomes 80) into a new[] block of
+// at most iMaxSize body bytes (see ReadDownloadReply).
+bool URLDownload(const char* sURL, int iExpectedSize, int iMaxSize, bool bUseMinReadBuffer, char** pData,
                  int* pSize, std::atomic<int>* pReceived);
 
 // Dotted IPv4 text of sHost from the system resolver.

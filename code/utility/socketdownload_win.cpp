@@ -134,8 +134,8 @@ void CloseSocket(std::uintptr_t iSocket) {
   closesocket(s);
 }
 
-bool URLDownload(const char* sURL, int iExpectedSize, bool bUseMinReadBuffer, char** pData, int* pSize,
-                 std::atomic<int>* pReceived) {
+bool URLDownload(const char* sURL, int iExpectedSize, int iMaxSize, bool bUseMinReadBuffer, char** pData,
+                 int* pSize, std::atomic<int>* pReceived) {
   *pData = nullptr;
   *pSize = 0;
   std::string sHost, sPath;
@@ -218,7 +218,7 @@ bool URLDownload(const char* sURL, int iExpectedSize, bool bUseMinReadBuffer, ch
     return iGot;
   };
   const DownloadStatus eStatus =
-      ReadDownloadReply(fnReceive, iExpectedSize, bUseMinReadBuffer, pData, pSize, pReceived);
+      ReadDownloadReply(fnReceive, iExpectedSize, iMaxSize, bUseMinReadBuffer, pData, pSize, pReceived);
   if (eStatus == DownloadStatus::kReceiveFailed)
     QV_LOG(kDownload, 3, kSource, "recv() iReturn == -1, error code: %d, error: %s", iReceiveError,
            GetSocketErrorText(iReceiveError));

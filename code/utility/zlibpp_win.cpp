@@ -47,6 +47,13 @@ void LogErrorCode() {
 void OpenWithShell(const std::wstring& sReportPath) {
   ShellExecuteW(nullptr, L"Open", sReportPath.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
+
+bool SystemFreeSpace(const std::wstring& sFolder, std::uint64_t* pFree) {
+  ULARGE_INTEGER iAvailable;
+  if (!GetDiskFreeSpaceExW(sFolder.c_str(), &iAvailable, nullptr, nullptr)) return false;
+  *pFree = iAvailable.QuadPart;
+  return true;
+}
 }  // namespace
 
 // Writes members through the C run-time streams of the CZLib object: each
@@ -54,7 +61,12 @@ void OpenWithShell(const std::wstring& sReportPath) {
 // only when its stream was complete.
 class CZLib::FileSink : public PackageArchive::Sink {
  public:
-  explicit FileSink(CZLib& owner) : m_oOwner(owner) {}
+  FileSink(CZLib& owner, const std::string& sDestination)
+      : m_oOwner(owner), m_sDestination(sDestination), m_wDestination(WidePath(sDestination)) {
+    if (!owner.m_sWatchedMember.empty()) {
+      m_wWatched = WidePath(PackageArchive::TargetPath(sDestination, owner.m_sWatchedMember));
+    }
+  }
 
   int CreateFolders(const std::string& sFolder) override {
     const std::wstring wFolder = WidePath(sFolder);
@@ -65,6 +77,55 @@ class CZLib::FileSink : public PackageArchive::Sink {
   bool BeginFile(const std::string& sTarget) override {
     m_wTarget = WidePath(sTarget);
     m_wTemp = WidePath(sTarget + PackageArchive::kTempSuffix);
+    m_bWatched = !m_wWatched.empty() && _wcsicmp(m_wTarget.c_str(), m_wWatched.c_str()) == 0;
+    if (!OpenTemp()) {
+      if (m_bWatched) m_oOwner.m_eWatched = WatchState::kFailed;
+      return false;
+    }
+    return true;
+  }
+
+  std::size_t WriteFile(const void* pData, std::size_t n) override {
+    if (!HasRoomFor(n)) return 0;
+    return fwrite(pData, 1, n, m_oOwner.m_pOutFile);
+  }
+
+  bool CommitFile() override {
+    const bool bClosed = fclose(m_oOwner.m_pOutFile) == 0;
+    m_oOwner.m_pOutFile = nullptr;
+    if (bClosed && MoveFileExW(m_wTemp.c_str(), m_wTarget.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      if (m_bWatched && m_oOwner.m_eWatched != WatchState::kFailed) m_oOwner.m_eWatched = WatchState::kWritten;
+      return true;
+    }
+    DeleteFileW(m_wTemp.c_str());
+    if (m_bWatched) m_oOwner.m_eWatched = WatchState::kFailed;
+    return false;
+  }
+
+  void DiscardFile() override {
+    fclose(m_oOwner.m_pOutFile);
+    m_oOwner.m_pOutFile = nullptr;
+    DeleteFileW(m_wTemp.c_str());
+    if (m_bWatched) m_oOwner.m_eWatched = WatchState::kFailed;
+  }
+
+  void LogLastError() override { LogErrorCode(); }
+
+  void ReportFailed(const std::string& sTarget) override {
+    if (!OpenReport()) return;
+    // UTF-8, so that every name survives whatever the user's code page is.
+    fprintf(m_oOwner.m_pReportFile, "%s\n", sTarget.c_str());
+    fflush(m_oOwner.m_pReportFile);
+  }
+
+  void ReportOmitted(std::uint32_t iCount) override {
+    if (!OpenReport()) return;
+    fprintf(m_oOwner.m_pReportFile, "%u more files failed to copy to the destination.\n", static_cast<unsigned>(iCount));
+    fflush(m_oOwner.m_pReportFile);
+  }
+
+ private:
+  bool OpenTemp() {
     if (m_wTarget.empty() || m_wTemp.empty()) return false;
     // A target held open without write sharing (a running program) cannot
     // be replaced: find out before inflating it.
@@ -81,50 +142,69 @@ class CZLib::FileSink : public PackageArchive::Sink {
     return true;
   }
 
-  std::size_t WriteFile(const void* pData, std::size_t n) override {
-    return fwrite(pData, 1, n, m_oOwner.m_pOutFile);
-  }
-
-  bool CommitFile() override {
-    const bool bClosed = fclose(m_oOwner.m_pOutFile) == 0;
-    m_oOwner.m_pOutFile = nullptr;
-    if (bClosed && MoveFileExW(m_wTemp.c_str(), m_wTarget.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-    DeleteFileW(m_wTemp.c_str());
-    return false;
-  }
-
-  void DiscardFile() override {
-    fclose(m_oOwner.m_pOutFile);
-    m_oOwner.m_pOutFile = nullptr;
-    DeleteFileW(m_wTemp.c_str());
-  }
-
-  void LogLastError() override { LogErrorCode(); }
-
-  void ReportFailed(const std::string& sTarget) override {
-    if (m_oOwner.m_pReportFile == nullptr) {
-      m_oOwner.m_pReportFile = CreateReport(m_oOwner.m_sReportPath);
-      if (m_oOwner.m_pReportFile == nullptr) {
-        QV_LOG(kFunction, 0, kSource, "can't create %s", m_oOwner.m_sReportPath.c_str());
-        return;
-      }
-      fputs("The following files failed to copy to the destination:\n\n", m_oOwner.m_pReportFile);
+  // Whether n more bytes leave the drive at least kMinFreeBytes. The free
+  // space is measured when the bytes allowed by the last measurement are
+  // used up, at most kFreeSpaceCheckBytes after it.
+  bool HasRoomFor(std::size_t n) {
+    if (n <= m_iAllowed) {
+      m_iAllowed -= n;
+      return true;
     }
-    // UTF-8, so that every name survives whatever the user's code page is.
-    fprintf(m_oOwner.m_pReportFile, "%s\n", sTarget.c_str());
-    fflush(m_oOwner.m_pReportFile);
+    // Buffered bytes must show in the measurement.
+    fflush(m_oOwner.m_pOutFile);
+    std::uint64_t iFree = 0;
+    if (!m_oOwner.m_pFreeSpaceProbe(m_wDestination, &iFree)) {
+      // Nothing to judge by: go on as a system without the call would.
+      if (!m_bProbeFailed) {
+        m_bProbeFailed = true;
+        QV_LOG(kFunction, 0, kSource, "can't read the free space of %s, error code: %lu", m_sDestination.c_str(),
+               GetLastError());
+      }
+      m_iAllowed = kFreeSpaceCheckBytes;
+    } else {
+      m_iAllowed = iFree > kMinFreeBytes ? iFree - kMinFreeBytes : 0;
+      if (m_iAllowed > kFreeSpaceCheckBytes) m_iAllowed = kFreeSpaceCheckBytes;
+    }
+    if (n > m_iAllowed) {
+      QV_LOG(kFunction, 0, kSource, "free space of %s would fall below %llu bytes, unpacking stopped",
+             m_sDestination.c_str(), static_cast<unsigned long long>(kMinFreeBytes));
+      m_iAllowed = 0;
+      return false;
+    }
+    m_iAllowed -= n;
+    return true;
   }
 
- private:
+  bool OpenReport() {
+    if (m_oOwner.m_pReportFile != nullptr) return true;
+    m_oOwner.m_pReportFile = CreateReport(m_oOwner.m_sReportPath);
+    if (m_oOwner.m_pReportFile == nullptr) {
+      QV_LOG(kFunction, 0, kSource, "can't create %s", m_oOwner.m_sReportPath.c_str());
+      return false;
+    }
+    fputs("The following files failed to copy to the destination:\n\n", m_oOwner.m_pReportFile);
+    return true;
+  }
+
   CZLib& m_oOwner;
+  const std::string m_sDestination;
+  const std::wstring m_wDestination;
   // One stream buffer for every member; each file is closed before the sink goes.
   std::vector<char> m_aBuffer = std::vector<char>(kStreamBuffer);
   std::wstring m_wTarget;
   std::wstring m_wTemp;
+  std::wstring m_wWatched;  // target path of the watched member, or empty
+  bool m_bWatched = false;  // the current member is the watched one
+  std::uint64_t m_iAllowed = 0;  // bytes that may still be written before the next measurement
+  bool m_bProbeFailed = false;
 };
 
 CZLib::CZLib()
-    : m_pOutFile(nullptr), m_pInFile(nullptr), m_pReportFile(nullptr), m_pReportOpener(&OpenWithShell) {}
+    : m_pOutFile(nullptr),
+      m_pInFile(nullptr),
+      m_pReportFile(nullptr),
+      m_pReportOpener(&OpenWithShell),
+      m_pFreeSpaceProbe(&SystemFreeSpace) {}
 
 CZLib::~CZLib() {
   if (m_pOutFile) fclose(m_pOutFile);
@@ -138,6 +218,7 @@ bool CZLib::UnZip(const char* sArchive, const char* sDestination) {
     fclose(m_pReportFile);
     m_pReportFile = nullptr;
   }
+  m_eWatched = WatchState::kNotSeen;
 
   wchar_t wTemp[MAX_PATH + 1] = {};
   const DWORD iTempLength = GetTempPathW(MAX_PATH + 1, wTemp);
@@ -156,9 +237,9 @@ bool CZLib::UnZip(const char* sArchive, const char* sDestination) {
   std::vector<char> aInBuffer(kStreamBuffer);
   setvbuf(m_pInFile, aInBuffer.data(), _IOFBF, aInBuffer.size());
 
-  FileSink sink(*this);
+  FileSink sink(*this, sDestination);
   PackageArchive::FileSource source(m_pInFile);
-  const bool bComplete = PackageArchive::Extract(source, sDestination, sink);
+  const bool bComplete = PackageArchive::Extract(source, sDestination, sink, m_oLimits);
   if (m_pOutFile) {
     fclose(m_pOutFile);
     m_pOutFile = nullptr;

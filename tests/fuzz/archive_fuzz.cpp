@@ -3,7 +3,8 @@
 //
 // Input: first byte even -> the rest is a raw archive; odd -> the rest is a
 // list of name/content pairs (separated by 0xFF, pairs by 0xFE) packed into
-// valid records, so names reach the checks past the zlib layer.
+// valid records, so names reach the checks past the zlib layer. Bit 1 of the
+// first byte unpacks with small limits, which must hold exactly.
 #include <dirent.h>
 #include <ftw.h>
 #include <sys/stat.h>
@@ -53,6 +54,8 @@ std::string MapPath(const std::string& sTarget) {
 struct DirectorySink : PackageArchive::Sink {
   std::FILE* pFile = nullptr;
   std::string sTarget, sTemp;
+  std::uint64_t iWritten = 0;
+  std::uint32_t iBegun = 0, iListed = 0;
 
   int CreateFolders(const std::string& sFolder) override {
     const std::string sPath = MapPath(sFolder);
@@ -68,9 +71,13 @@ struct DirectorySink : PackageArchive::Sink {
     sTarget = MapPath(sWinTarget);
     sTemp = sTarget + PackageArchive::kTempSuffix;
     pFile = std::fopen(sTemp.c_str(), "wb");
+    ++iBegun;
     return pFile != nullptr;
   }
-  std::size_t WriteFile(const void* p, std::size_t n) override { return std::fwrite(p, 1, n, pFile); }
+  std::size_t WriteFile(const void* p, std::size_t n) override {
+    iWritten += n;
+    return std::fwrite(p, 1, n, pFile);
+  }
   bool CommitFile() override {
     std::fclose(pFile);
     pFile = nullptr;
@@ -85,7 +92,7 @@ struct DirectorySink : PackageArchive::Sink {
     pFile = nullptr;
     std::remove(sTemp.c_str());
   }
-  void ReportFailed(const std::string&) override {}
+  void ReportFailed(const std::string&) override { ++iListed; }
 };
 
 int CheckAndRemove(const char* sPath, const struct stat*, int iFlag, struct FTW*) {
@@ -147,8 +154,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t n) 
   const std::string sArchive = BuildArchive(pData, n);
   PackageArchive::MemorySource source(sArchive.data(), sArchive.size());
   DirectorySink sink;
-  PackageArchive::Extract(source, kWinDest, sink);
+  PackageArchive::Limits limits;
+  const bool bSmall = n > 0 && (pData[0] & 2) != 0;
+  if (bSmall) {
+    limits.iMaxInflatedBytes = 20000;
+    limits.iMaxMembers = 5;
+    limits.iMaxReportLines = 2;
+  }
+  PackageArchive::Extract(source, kWinDest, sink, limits);
   if (sink.pFile) Fail("member left open", sink.sTemp);
+  if (sink.iWritten > limits.iMaxInflatedBytes) Fail("inflated past the limit", std::to_string(sink.iWritten));
+  if (sink.iBegun > limits.iMaxMembers) Fail("members past the limit", std::to_string(sink.iBegun));
+  if (sink.iListed > limits.iMaxReportLines) Fail("report past the limit", std::to_string(sink.iListed));
   CheckRoot();
   nftw(g_sDest.c_str(), CheckAndRemove, 16, FTW_DEPTH | FTW_PHYS);
   CheckRoot();

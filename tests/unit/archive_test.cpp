@@ -20,6 +20,8 @@ struct MemorySink : PackageArchive::Sink {
   std::map<std::string, std::string> files;  // committed members
   std::vector<std::string> failed;
   std::vector<std::string> discarded;
+  std::uint32_t omitted = 0;
+  std::uint64_t written = 0;  // bytes of every member, also discarded ones
   std::set<std::string> refuseBegin;   // held open by someone else
   std::set<std::string> refuseCommit;
   std::map<std::string, int> folderErrors;
@@ -45,6 +47,7 @@ struct MemorySink : PackageArchive::Sink {
     EXPECT_TRUE(open);
     if (n > writeBudget) return 0;
     writeBudget -= n;
+    written += n;
     pending.append(static_cast<const char*>(p), n);
     return n;
   }
@@ -61,6 +64,10 @@ struct MemorySink : PackageArchive::Sink {
     discarded.push_back(current);
   }
   void ReportFailed(const std::string& t) override { failed.push_back(t); }
+  void ReportOmitted(std::uint32_t n) override {
+    EXPECT_EQ(omitted, 0u);  // once
+    omitted = n;
+  }
 };
 
 std::string Le32(std::uint32_t v) {
@@ -74,9 +81,10 @@ std::string RawRecord(const std::string& nameField, const std::string& data, std
   return Le32(nameLen) + nameField + Le32(dataLen) + std::string("\x01\x00", 2) + data;
 }
 
-bool Unpack(const std::string& archive, MemorySink& sink) {
+bool Unpack(const std::string& archive, MemorySink& sink,
+            const PackageArchive::Limits& limits = PackageArchive::Limits()) {
   PackageArchive::MemorySource source(archive.data(), archive.size());
-  return PackageArchive::Extract(source, kDest, sink);
+  return PackageArchive::Extract(source, kDest, sink, limits);
 }
 
 std::string Big(std::size_t n) {
@@ -164,6 +172,13 @@ TEST(CheckMemberName, Verdicts) {
       {"lpt9.log", NameVerdict::kDeviceName},
       {"aux .txt", NameVerdict::kDeviceName},
       {"CONOUT$", NameVerdict::kDeviceName},
+      {"COM\xC2\xB9", NameVerdict::kDeviceName},  // superscript digits one to three
+      {"com\xC2\xB2.txt", NameVerdict::kDeviceName},
+      {"bin\\LPT\xC2\xB3 .log", NameVerdict::kDeviceName},
+      {"LPT\xC2\xB9\\x", NameVerdict::kDeviceName},
+      {"COM\xE2\x81\xB4", NameVerdict::kOk},  // superscript four is no device
+      {"COM\xC2\xB9x", NameVerdict::kOk},
+      {"COM\xC2\xB0", NameVerdict::kOk},
       {"x.exe.QVPart", NameVerdict::kReserved},
       {"a\xFF" "b", NameVerdict::kNotUtf8},
       {"\xC0\xAE\xC0\xAE\\x", NameVerdict::kNotUtf8},  // overlong ".."
@@ -321,4 +336,97 @@ TEST(ListRecords, HeadersInOrder) {
   EXPECT_EQ(seen[0].iFileMask, 7);
   EXPECT_EQ(seen[1].sName, "c");
   EXPECT_EQ(seen[1].iDataLength, archive.size() - (4 + 8 + 4 + 2 + seen[0].iDataLength) - (4 + 2 + 4 + 2));
+}
+
+TEST(Extract, LimitsStopTheUnpacking) {
+  PackageArchive::Limits bytes;
+  bytes.iMaxInflatedBytes = 10000;
+  PackageArchive::Limits members;
+  members.iMaxMembers = 3;
+  const std::string a = PackageArchive::PackRecord("a.bin", Big(6000));
+  const std::string b = PackageArchive::PackRecord("b.bin", Big(6000));
+  const std::string four = PackageArchive::PackRecord("4.txt", Big(4000));
+  const std::string refused = PackageArchive::PackRecord("..\\x", "x");
+  struct Case {
+    const char* what;
+    std::string archive;
+    PackageArchive::Limits limits;
+    bool complete;
+    std::vector<std::string> committed;
+    std::vector<std::string> logs;
+  } cases[] = {
+      {"bytes pass the cap", a + b, bytes, false, {"a.bin"}, {"more than 10000 inflated bytes, unpacking stopped"}},
+      {"bytes reach the cap", a + PackageArchive::PackRecord("c.bin", Big(4000)), bytes, true, {"a.bin", "c.bin"},
+       {}},
+      {"members pass the cap", four + refused + four + PackageArchive::PackRecord("late.txt", ""), members, false,
+       {"4.txt"},
+       {"unsafe member name (leaves the destination): ..\\x, skip to the next one.",
+        "more than 3 members, unpacking stopped"}},
+      {"members reach the cap", four + refused + four, members, true, {"4.txt"},
+       {"unsafe member name (leaves the destination): ..\\x, skip to the next one."}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    MemorySink sink;
+    LogCapture log;
+    EXPECT_EQ(Unpack(c.archive, sink, c.limits), c.complete);
+    std::vector<std::string> committed;
+    for (const auto& f : sink.files) committed.push_back(f.first.substr(kDest.size() + 1));
+    EXPECT_EQ(committed, c.committed);
+    EXPECT_EQ(log.messages(), c.logs);
+    EXPECT_LE(sink.written, c.limits.iMaxInflatedBytes);  // nothing beyond the cap reaches the disk
+    EXPECT_FALSE(sink.open);
+  }
+}
+
+// The report and the log list the first failed members; the rest are counted.
+TEST(Extract, FailureListIsBounded) {
+  PackageArchive::Limits limits;
+  limits.iMaxReportLines = 2;
+  const std::string archive = PackageArchive::PackRecord("..\\1", "x") + PackageArchive::PackRecord("held.exe", "h") +
+                              PackageArchive::PackRecord("..\\3", "x") + PackageArchive::PackRecord("ok.txt", "ok") +
+                              PackageArchive::PackRecord("late.dll", "l") + PackageArchive::PackRecord("C:\\6", "x");
+  MemorySink sink;
+  sink.refuseBegin.insert(kDest + "\\held.exe");
+  sink.refuseCommit.insert(kDest + "\\late.dll");
+  LogCapture log;
+  ASSERT_TRUE(Unpack(archive, sink, limits));
+  EXPECT_EQ(sink.failed, (std::vector<std::string>{kDest + "\\..\\1", kDest + "\\held.exe"}));
+  EXPECT_EQ(sink.omitted, 3u);
+  EXPECT_EQ(log.messages(), (std::vector<std::string>{"unsafe member name (leaves the destination): ..\\1, skip to the next one.",
+                                                      "can't create file " + kDest + "\\held.exe, skip to the next one.",
+                                                      "3 more members could not be written"}));
+  EXPECT_EQ(sink.files.size(), 1u);
+
+  // Within the limit nothing is counted away.
+  MemorySink small;
+  ASSERT_TRUE(Unpack(PackageArchive::PackRecord("..\\1", "x") + PackageArchive::PackRecord("..\\2", "x"), small, limits));
+  EXPECT_EQ(small.failed.size(), 2u);
+  EXPECT_EQ(small.omitted, 0u);
+}
+
+// The shipping bounds: 100,000 members at most, 1,000 of them listed.
+TEST(Extract, DefaultBoundsOfMembersAndReport) {
+  const std::string refused = RawRecord(std::string("..\0", 3), "", 3, 0);
+  std::string archive;
+  archive.reserve(refused.size() * (PackageArchive::kMaxMembers + 1));
+  for (std::uint32_t i = 0; i < PackageArchive::kMaxMembers; ++i) archive += refused;
+  {
+    MemorySink sink;
+    LogCapture log;
+    EXPECT_TRUE(Unpack(archive, sink));
+    EXPECT_EQ(sink.failed.size(), 1000u);
+    EXPECT_EQ(sink.omitted, 99000u);
+    EXPECT_EQ(log.messages().size(), 1001u);
+    EXPECT_EQ(log.messages().back(), "99000 more members could not be written");
+  }
+  archive += refused;
+  MemorySink sink;
+  LogCapture log;
+  EXPECT_FALSE(Unpack(archive, sink));
+  const auto messages = log.messages();
+  ASSERT_EQ(messages.size(), 1002u);
+  EXPECT_EQ(messages[1000], "more than 100000 members, unpacking stopped");
+  EXPECT_EQ(messages[1001], "99000 more members could not be written");
+  EXPECT_EQ(sink.omitted, 99000u);
 }

@@ -2,9 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+// From the sanitizer runtime: the size of a heap block as it was allocated.
+extern "C" std::size_t __sanitizer_get_allocated_size(const volatile void* p);
+#define QV_HAVE_ALLOCATED_SIZE 1
+#endif
 
 #include "tests/unit/logcapture.h"
 
@@ -94,18 +101,23 @@ struct Outcome {
   bool bHasData;
   int iSize;
   int iReceived;
+  std::size_t iAllocated;  // size of the block handed out (0 when unknown)
 };
 
-Outcome Download(ScriptedConnection& conn, int iExpected = 0, bool bMin = false) {
+Outcome Download(ScriptedConnection& conn, int iExpected = 0, bool bMin = false, int iMax = 1 << 20) {
   char* pData = reinterpret_cast<char*>(1);
   int iSize = -1;
   std::atomic<int> iReceived{0};
   auto fn = [&conn](char* p, int n) { return conn(p, n); };
   Outcome o;
-  o.eStatus = Utility::ReadDownloadReply(fn, iExpected, bMin, &pData, &iSize, &iReceived);
+  o.eStatus = Utility::ReadDownloadReply(fn, iExpected, iMax, bMin, &pData, &iSize, &iReceived);
   o.bHasData = pData != nullptr;
   o.iSize = iSize;
   o.iReceived = iReceived;
+  o.iAllocated = 0;
+#ifdef QV_HAVE_ALLOCATED_SIZE
+  if (pData) o.iAllocated = __sanitizer_get_allocated_size(pData);
+#endif
   if (pData) {
     o.sData.assign(pData, pData + (iSize > 0 ? iSize : 0));
     EXPECT_EQ(pData[iSize > 0 ? iSize : 0], 0);  // terminated after the body
@@ -177,11 +189,11 @@ TEST(ReadDownloadReply, WithoutContentLength) {
     EXPECT_TRUE(log.Contains("missing Content-Length"));
   }
   {
-    ScriptedConnection conn({"HTTP/1.0 200 OK\r\nServer: x\r\n"});
+    ScriptedConnection conn({"HTTP/1.0 200 OK\r\n", "Server: x\r\n"});
     Outcome o = Download(conn);
     EXPECT_EQ(o.eStatus, Utility::DownloadStatus::kOk);
-    EXPECT_EQ(o.sData, "HTTP/1.0 200 OK\r\nServer: x\r\n");  // the whole first receive
-    EXPECT_EQ(conn.asks.size(), 1u);
+    EXPECT_EQ(o.sData, "HTTP/1.0 200 OK\r\nServer: x\r\n");  // the server closed before the head ended
+    EXPECT_EQ(conn.asks, (std::vector<int>{65535, 65518, 65507}));
   }
   {
     // "Content-Length:" inside the body is not a header.
@@ -208,7 +220,8 @@ TEST(ReadDownloadReply, Failures) {
       {"later receive fails", {"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n1234"}, 1,
        Utility::DownloadStatus::kReceiveFailed, nullptr},
       {"huge length", {"HTTP/1.0 200 OK\r\nContent-Length: 99999999999\r\n\r\n1"}, -1,
-       Utility::DownloadStatus::kTooLarge, "body of 99999999999 bytes is too large"},
+       Utility::DownloadStatus::kClosedEarly, "connection closed after 1 of 1048576 body bytes"},
+      {"head fails later", {"HTTP/1.0 200 OK\r\n"}, 1, Utility::DownloadStatus::kReceiveFailed, nullptr},
   };
   for (Case& c : cases) {
     LogCapture log;
@@ -217,6 +230,125 @@ TEST(ReadDownloadReply, Failures) {
     EXPECT_EQ(o.eStatus, c.eStatus) << c.sName;
     if (c.sLog) {
       EXPECT_TRUE(log.Contains(c.sLog)) << c.sName;
+    }
+  }
+}
+
+TEST(FindHeaderValue, NamesMatchExactlyIgnoringCase) {
+  struct Case {
+    const char* sHead;
+    bool bFound;
+    const char* sValue;
+  } cases[] = {
+      {"HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\n", true, "5"},
+      {"HTTP/1.0 200 OK\r\ncontent-LENGTH:\t 12 \r\n\r\n", true, "12 "},
+      {"HTTP/1.0 200 OK\nContent-Length:7\n\n", true, "7"},
+      {"HTTP/1.0 200 OK\r\nX-Content-Length: 9\r\n\r\n", false, ""},
+      {"HTTP/1.0 200 OK\r\nContent-Lengthy: 9\r\n\r\n", false, ""},
+      {"HTTP/1.0 200 OK\r\nContent-Length : 9\r\n\r\n", false, ""},
+      {"HTTP/1.0 200 OK\r\n Content-Length: 9\r\n\r\n", false, ""},
+      {"HTTP/1.0 200 OK\r\nX: Content-Length: 9\r\n\r\n", false, ""},
+      {"HTTP/1.0 200 OK\r\nContent-Length:", true, ""},
+      {"HTTP/1.0 200 OK\r\nX-Content-Length: 9\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\n", true, "3"},
+  };
+  for (const Case& c : cases) {
+    std::string sValue = "unset";
+    EXPECT_EQ(Utility::FindHeaderValue(c.sHead, std::strlen(c.sHead), "Content-Length", &sValue), c.bFound)
+        << c.sHead;
+    if (c.bFound) {
+      EXPECT_EQ(sValue, c.sValue) << c.sHead;
+    }
+  }
+}
+
+TEST(ReadDownloadReply, HeadArrivesOverSeveralReceives) {
+  // The empty line itself is split between receives.
+  ScriptedConnection conn({"HTTP/1.0 200 OK\r\n", "content-length: 4\r", "\n\r", "\nab", "cd"});
+  Outcome o = Download(conn);
+  EXPECT_EQ(o.eStatus, Utility::DownloadStatus::kOk);
+  EXPECT_EQ(o.sData, "abcd");
+  EXPECT_EQ(conn.asks, (std::vector<int>{65535, 65518, 65500, 65498, 2}));
+
+  // A length only in a look-alike header is no length: read to the close.
+  LogCapture log;
+  ScriptedConnection other({"HTTP/1.0 200 OK\r\nX-Content-Length: 900\r\n\r\nxyz", "w"});
+  o = Download(other);
+  EXPECT_EQ(o.eStatus, Utility::DownloadStatus::kOk);
+  EXPECT_EQ(o.sData, "xyzw");
+  EXPECT_TRUE(log.Contains("missing Content-Length"));
+}
+
+TEST(ReadDownloadReply, HeadIsBounded) {
+  const std::string sStatus = "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n";
+  // A filler line that makes the head, empty line included, exactly n bytes.
+  auto head = [&](std::size_t n) { return sStatus + "X: " + std::string(n - sStatus.size() - 7, 'y') + "\r\n\r\n"; };
+  {
+    const std::string sHead = head(Utility::kMaxHeaderSize);
+    ASSERT_EQ(sHead.size(), static_cast<std::size_t>(Utility::kMaxHeaderSize));
+    ScriptedConnection conn({sHead.substr(0, 9000), sHead.substr(9000) + "ok"});
+    Outcome o = Download(conn);
+    EXPECT_EQ(o.eStatus, Utility::DownloadStatus::kOk);
+    EXPECT_EQ(o.sData, "ok");
+  }
+  {
+    LogCapture log;
+    const std::string sHead = head(Utility::kMaxHeaderSize + 1);
+    ScriptedConnection conn({sHead.substr(0, 9000), sHead.substr(9000), "ok"});
+    Outcome o = Download(conn);
+    EXPECT_EQ(o.eStatus, Utility::DownloadStatus::kInvalidHeader);
+    EXPECT_FALSE(o.bHasData);
+    EXPECT_EQ(log.messages(), std::vector<std::string>{"reply head longer than 16384 bytes"});
+    EXPECT_EQ(conn.asks.size(), 2u);  // nothing more is read
+  }
+  {
+    // Bytes without any head end are not read for ever either.
+    LogCapture log;
+    ScriptedConnection conn({std::string(100000, 'z')});
+    Outcome o = Download(conn);
+    EXPECT_EQ(o.eStatus, Utility::DownloadStatus::kInvalidHeader);
+    EXPECT_EQ(log.messages(), std::vector<std::string>{"reply head longer than 16384 bytes"});
+  }
+}
+
+// Whatever the server announces, the block handed out holds at most the
+// caller's maximum (plus the terminator).
+TEST(ReadDownloadReply, NeverMoreThanTheCallersMaximum) {
+  const std::string sBody(5000, 'b');
+  struct Case {
+    const char* sName;
+    std::deque<std::string> chunks;
+    int iExpected;
+    Utility::DownloadStatus eStatus;
+    std::string sData;
+    std::vector<std::string> logs;
+  } cases[] = {
+      {"announced far beyond", {"HTTP/1.0 200 OK\r\nContent-Length: 2000000000\r\n\r\n", sBody}, 0,
+       Utility::DownloadStatus::kOk, sBody.substr(0, 2048), {"reply of 2000000000 bytes is cut to 2048 bytes"}},
+      {"announced beyond, closed early", {"HTTP/1.0 200 OK\r\nContent-Length: 2000000000\r\n\r\n0123456789"}, 0,
+       Utility::DownloadStatus::kClosedEarly, "0123456789",
+       {"reply of 2000000000 bytes is cut to 2048 bytes", "connection closed after 10 of 2048 body bytes"}},
+      {"unannounced beyond", {"HTTP/1.0 200 OK\r\n\r\n" + sBody.substr(0, 1000), sBody.substr(1000)}, 0,
+       Utility::DownloadStatus::kOk, sBody.substr(0, 2048),
+       {"missing Content-Length", "reply without Content-Length is cut to 2048 bytes"}},
+      {"unannounced exactly", {"HTTP/1.0 200 OK\r\n\r\n", sBody.substr(0, 2048)}, 0, Utility::DownloadStatus::kOk,
+       sBody.substr(0, 2048), {"missing Content-Length"}},
+      {"no head at all", {sBody.substr(0, 3000)}, 0, Utility::DownloadStatus::kOk, sBody.substr(0, 2048),
+       {"missing Content-Length", "reply without Content-Length is cut to 2048 bytes"}},
+      {"expected beyond", {"HTTP/1.0 200 OK\r\n\r\n" + sBody}, 2049, Utility::DownloadStatus::kTooLarge, "",
+       {"expected size of 2049 bytes does not fit the 2048 bytes the caller takes"}},
+      {"expected exactly", {"HTTP/1.0 200 OK\r\nContent-Length: 9\r\n\r\n" + sBody}, 2048,
+       Utility::DownloadStatus::kOk, sBody.substr(0, 2048), {}},
+  };
+  for (Case& c : cases) {
+    LogCapture log;
+    ScriptedConnection conn{c.chunks};
+    Outcome o = Download(conn, c.iExpected, false, 2048);
+    EXPECT_EQ(o.eStatus, c.eStatus) << c.sName;
+    EXPECT_EQ(o.sData.substr(0, static_cast<std::size_t>(o.iReceived)), c.sData) << c.sName;  // what arrived
+    EXPECT_EQ(log.messages(), c.logs) << c.sName;
+    EXPECT_LE(o.iAllocated, 2049u) << c.sName;
+    if (c.eStatus == Utility::DownloadStatus::kTooLarge) {
+      EXPECT_TRUE(conn.asks.empty()) << c.sName;
     }
   }
 }

@@ -238,3 +238,125 @@ TEST_F(UnZipTest, TargetHeldOpenByAnotherProcessIsListed) {
             "The following files failed to copy to the destination:\r\n\r\n" + Narrow(m_dest) + "\\..\r\n");
   fs::remove(fs::path(g_opened[1]));
 }
+
+namespace {
+// A drive whose free space is g_iFakeFree less what the test folder holds,
+// as the system would report it once written bytes reach the disk.
+std::uint64_t g_iFakeFree = 0;
+std::wstring g_sFakeRoot;
+bool FakeFreeSpace(const std::wstring& sFolder, std::uint64_t* pFree) {
+  EXPECT_EQ(sFolder.rfind(g_sFakeRoot, 0), 0u) << TextConv::WideToUtf8(sFolder);
+  std::uint64_t iUsed = 0;
+  for (auto& e : fs::recursive_directory_iterator(g_sFakeRoot)) {
+    if (e.is_regular_file()) iUsed += e.file_size();
+  }
+  *pFree = iUsed < g_iFakeFree ? g_iFakeFree - iUsed : 0;
+  return true;
+}
+bool NoFreeSpaceAnswer(const std::wstring&, std::uint64_t*) {
+  SetLastError(ERROR_NOT_SUPPORTED);
+  return false;
+}
+}  // namespace
+
+// The unpacking stops before the drive would keep less than 256 MiB free;
+// the member being written is thrown away and the archive kept.
+TEST_F(UnZipTest, StopsBeforeTheDriveRunsLow) {
+  g_sFakeRoot = m_dest.wstring();
+  g_iFakeFree = CZLib::kMinFreeBytes + 200000;
+  const std::string first = Mixed(120000), second = Mixed(150000);
+  {
+    CZLib zlib;
+    zlib.SetFreeSpaceProbe(&FakeFreeSpace);
+    LogCapture log;
+    EXPECT_FALSE(Unpack(PackageArchive::PackRecord("first.bin", first) + PackageArchive::PackRecord("second.bin", second),
+                        zlib));
+    EXPECT_EQ(Slurp(m_dest / L"first.bin"), first);
+    EXPECT_EQ(Tree(), (std::vector<fs::path>{L"PCClient.zip", L"dest", L"dest\\first.bin"}));
+    const auto messages = log.messages();
+    const std::string stop = "free space of " + Narrow(m_dest) + " would fall below 268435456 bytes, unpacking stopped";
+    ASSERT_EQ(std::count(messages.begin(), messages.end(), stop), 1) << ::testing::PrintToString(messages);
+    EXPECT_EQ(messages.back(), "fwrite error");
+    EXPECT_TRUE(g_opened.empty());
+  }
+  {
+    // Room for both: all written.
+    fs::remove(m_dest / L"first.bin");
+    g_iFakeFree = CZLib::kMinFreeBytes + 270000;
+    CZLib zlib;
+    zlib.SetFreeSpaceProbe(&FakeFreeSpace);
+    EXPECT_TRUE(Unpack(PackageArchive::PackRecord("first.bin", first) + PackageArchive::PackRecord("second.bin", second),
+                       zlib));
+    EXPECT_EQ(Slurp(m_dest / L"second.bin"), second);
+  }
+  {
+    // A system that cannot say how much is free does not stop the unpacking.
+    CZLib zlib;
+    zlib.SetFreeSpaceProbe(&NoFreeSpaceAnswer);
+    LogCapture log;
+    EXPECT_TRUE(Unpack(PackageArchive::PackRecord("third.bin", first), zlib));
+    EXPECT_EQ(Slurp(m_dest / L"third.bin"), first);
+    EXPECT_EQ(log.messages()[1], "can't read the free space of " + Narrow(m_dest) + ", error code: 50");
+  }
+}
+
+// Limits reach the unpacking, and the report lists its first lines and
+// counts the rest.
+TEST_F(UnZipTest, LimitsAndTheBoundedReport) {
+  PackageArchive::Limits limits;
+  limits.iMaxReportLines = 2;
+  std::string archive;
+  for (const char* name : {"..\\1", "..\\2", "..\\3", "..\\4"}) archive += PackageArchive::PackRecord(name, "x");
+  archive += PackageArchive::PackRecord("ok.txt", "ok");
+  CZLib zlib;
+  zlib.SetLimits(limits);
+  ASSERT_TRUE(Unpack(archive, zlib));
+  const std::string dest = Narrow(m_dest);
+  EXPECT_EQ(Slurp(m_report), "The following files failed to copy to the destination:\r\n\r\n" + dest + "\\..\\1\r\n" +
+                                 dest + "\\..\\2\r\n2 more files failed to copy to the destination.\r\n");
+  EXPECT_EQ(g_opened, std::vector<std::wstring>{m_report.wstring()});
+  fs::remove(m_report);
+
+  limits.iMaxInflatedBytes = 1000;
+  zlib.SetLimits(limits);
+  LogCapture log;
+  EXPECT_FALSE(Unpack(PackageArchive::PackRecord("small.txt", "s") + PackageArchive::PackRecord("big.bin", Mixed(5000)),
+                      zlib));
+  EXPECT_TRUE(log.Contains("more than 1000 inflated bytes, unpacking stopped"));
+  EXPECT_EQ(Slurp(m_dest / L"small.txt"), "s");
+  EXPECT_FALSE(fs::exists(m_dest / L"big.bin"));
+  EXPECT_FALSE(fs::exists(m_dest / L"big.bin.qvpart"));
+  EXPECT_TRUE(fs::exists(m_archive));
+}
+
+// Whether this pass wrote the watched member (the installer) to its place.
+TEST_F(UnZipTest, WatchedMember) {
+  struct Case {
+    const char* what;
+    std::string archive;
+    bool blockTarget;  // a folder of the member's name stands in the way
+    bool written;
+  } cases[] = {
+      {"written", PackageArchive::PackRecord("a.txt", "a") + PackageArchive::PackRecord("QVInstaller.exe", "MZ"), false,
+       true},
+      {"name in other letter case", PackageArchive::PackRecord("qvinstaller.EXE", "MZ"), false, true},
+      {"missing", PackageArchive::PackRecord("a.txt", "a"), false, false},
+      {"in a sub-folder only", PackageArchive::PackRecord("bin\\QVInstaller.exe", "MZ"), false, false},
+      {"cannot be created", PackageArchive::PackRecord("QVInstaller.exe", "MZ") + PackageArchive::PackRecord("b.txt", "b"),
+       true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(m_dest);
+    fs::create_directories(m_dest);
+    if (c.blockTarget) fs::create_directories(m_dest / L"QVInstaller.exe");
+    CZLib zlib;
+    zlib.WatchMember("QVInstaller.exe");
+    EXPECT_TRUE(Unpack(c.archive, zlib));
+    EXPECT_EQ(zlib.WatchedMemberWritten(), c.written);
+    if (fs::exists(m_report)) fs::remove(m_report);
+  }
+  CZLib unwatched;
+  EXPECT_TRUE(Unpack(PackageArchive::PackRecord("QVInstaller.exe", "MZ"), unwatched));
+  EXPECT_FALSE(unwatched.WatchedMemberWritten());
+}
