@@ -202,6 +202,7 @@ def test_second_exception_is_left_to_the_system(make_prefix):
 def test_only_the_test_build_has_test_switches():
     shipping = harness.STARTER.read_bytes()
     test_build = harness.TEST_STARTER.read_bytes()
-    for switch in (b"QV_TEST_CRASH", b"QV_TEST_ERROR_SERVER", b"QV_TEST_DOWNLOAD_TIMEOUT", b"QV_TEST_WINDOW_TRACE"):
+    for switch in (b"QV_TEST_CRASH", b"QV_TEST_ERROR_SERVER", b"QV_TEST_DOWNLOAD_TIMEOUT", b"QV_TEST_WINDOW_TRACE",
+                   b"QV_TEST_LOAD_LIBRARY"):
         assert switch in test_build
         assert switch not in shipping
