@@ -47,6 +47,9 @@ std::string BootkinApp::CommandLineCopy(const std::wstring& wsCmdLine) {
 }
 
 bool BootkinApp::InitInstance() {
+  // Before anything can load a library: none from the starter's folder.
+  const StartStages::LibrarySearch oLibrarySearch = StartStages::RestrictLibrarySearch();
+
   // 1-3: crash filter, common controls. Nothing else of a framework is needed.
   StartStages::InstallCrashFilter();
   InitCommonControls();
@@ -56,6 +59,7 @@ bool BootkinApp::InitInstance() {
   g_pMyLog = MyLog::GetInstance();
   if (g_pMyLog == nullptr) return EarlyFailure("2...\n");
   if (!g_pMyLog->SetFileName("QVSetup.txt") || !g_pMyLog->Initialize()) return EarlyFailure("3...\n");
+  StartStages::LogLibrarySearch(oLibrarySearch);
 
   // 7-10: configuration cache, dialog class and object, Winsock.
   StartStages::CreateConfigureCache();
@@ -87,6 +91,7 @@ bool BootkinApp::InitInstance() {
     sSetting[sizeof(sSetting) - 1] = '\0';
   }
   CrashHandler::CrashPoint("main");  // test build only
+  StartStages::LoadTestLibraries();  // test build only
   if (!bHaveSettings) {
     RegisterStarterBranch();
     return false;

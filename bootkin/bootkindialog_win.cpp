@@ -18,10 +18,13 @@ const int kProgressItems[] = {IDC_PROGRESS, IDC_PERCENT, IDC_SPEED_LABEL, IDC_SP
                               IDC_SPEED_UNIT, IDC_TIME_LABEL, IDC_TIME_VALUE, IDC_TIME_UNIT};
 
 // Text of a posted block, converted for the controls; the block is freed.
-std::wstring TakeText(WPARAM wParam, std::size_t iCapacity) {
-  const std::string sText = SetupMessage::ReadTextBlock(wParam);
-  SetupMessage::FreeTextBlock(wParam);
-  return TextConv::Utf8ToWideBounded(sText, iCapacity);
+// False for a wParam that is no block of ours (another program can post
+// these message numbers too): such a message is ignored.
+bool TakeText(WPARAM wParam, std::size_t iCapacity, std::wstring* pText) {
+  std::string sText;
+  if (!SetupMessage::TakeTextBlock(wParam, &sText)) return false;
+  *pText = TextConv::Utf8ToWideBounded(sText, iCapacity);
+  return true;
 }
 }  // namespace
 
@@ -171,15 +174,19 @@ INT_PTR BootkinDialog::OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
       OnDestroy();
       return FALSE;
     case SetupMessage::kStatus:
-    case SetupMessage::kFinal:
-      ShowStatusLayout(TakeText(wParam, 1024).c_str());
+    case SetupMessage::kFinal: {
+      std::wstring sText;
+      if (TakeText(wParam, 1024, &sText)) ShowStatusLayout(sText.c_str());
       return TRUE;
-    case SetupMessage::kDownload:
-      ShowProgressLayout(TakeText(wParam, 512).c_str());
+    }
+    case SetupMessage::kDownload: {
+      std::wstring sText;
+      if (TakeText(wParam, 512, &sText)) ShowProgressLayout(sText.c_str());
       return TRUE;
+    }
     case SetupMessage::kProgress: {
-      const std::string sText = SetupMessage::ReadTextBlock(wParam);
-      SetupMessage::FreeTextBlock(wParam);
+      std::string sText;
+      if (!SetupMessage::TakeTextBlock(wParam, &sText)) return TRUE;
       int iPercent = 0, iSpeed = 0, iSeconds = 0;
       SetupMessage::ParseProgressText(sText, iPercent, iSpeed, iSeconds);
       ShowProgress(iPercent, iSpeed, iSeconds);

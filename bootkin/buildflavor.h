@@ -19,6 +19,10 @@ struct BuildFlavor {
   // Test build only: notes every message posted to the progress window, with
   // its text (null for messages without one).
   void (*pTraceWindowMessage)(unsigned int uMessage, const char* sText);
+  // Test build only (else null): library names, separated by commas, that
+  // start-up loads by name once the settings are in hand, the way the
+  // network layer loads its script engine, logging where each came from.
+  const char* sTestLoadLibraries;
 };
 
 const BuildFlavor& GetBuildFlavor();

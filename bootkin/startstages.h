@@ -9,6 +9,26 @@ class BootkinApp;
 // file of its own (bootkin/stage_*_win.cpp) so its module can take it over.
 namespace StartStages {
 
+// How far the library search could be narrowed at start-up.
+struct LibrarySearch {
+  enum Kind {
+    kSystemOnly,       // the system folder only (SetDefaultDllDirectories)
+    kNoCurrentFolder,  // older systems: the current folder left out
+    kUnchanged,        // neither call worked
+  };
+  Kind eKind = kUnchanged;
+  unsigned long iError = 0;  // the failed call's error code, 0 when none
+};
+
+// Restricts the search for libraries loaded by name to the system folder;
+// first thing at start-up, before anything loads a library. The run log is
+// not open yet, so the outcome is logged later with LogLibrarySearch.
+LibrarySearch RestrictLibrarySearch();
+void LogLibrarySearch(const LibrarySearch& oSearch);
+// Test build only: loads the libraries the build flavour names, by name,
+// and logs the file each came from.
+void LoadTestLibraries();
+
 // Unhandled-exception filter of the crash handler, context "Default".
 void InstallCrashFilter();
 

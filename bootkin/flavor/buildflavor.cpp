@@ -69,6 +69,7 @@ BuildFlavor MakeFlavor() {
   o.iErrorServerPort = 80;
   o.pCrashPoint = &TestCrashPoint;
   o.pTraceWindowMessage = &TestTraceWindowMessage;
+  o.sTestLoadLibraries = std::getenv("QV_TEST_LOAD_LIBRARY");
   // Short waits so that retries and time-outs can be watched in a test run;
   // QV_TEST_DOWNLOAD_TIMEOUT (seconds) overrides the time-out.
   o.iDownloadRetryWaitMs = 1000;
@@ -96,6 +97,7 @@ BuildFlavor MakeFlavor() {
   o.iErrorServerPort = 80;
   o.pCrashPoint = nullptr;
   o.pTraceWindowMessage = nullptr;
+  o.sTestLoadLibraries = nullptr;
   o.iDownloadRetryWaitMs = 60000;
   o.iDownloadTimeoutSeconds = 600;
   return o;

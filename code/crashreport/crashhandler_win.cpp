@@ -102,27 +102,34 @@ bool PrintModule(HANDLE hFile, int iNumber, const BYTE* pBase) {
   return true;
 }
 
-void WriteDumpWithLibrary(HANDLE hFile, EXCEPTION_POINTERS* pExceptionPointers) {
-  OutputDebugStringW(L"writing minidump\r\n");
-  // The dump library: beside the executable, then in the player's temporary
-  // folder, then wherever the system finds it.
-  wchar_t sPath[kModulePathCapacity + 16];
-  HMODULE hLibrary = nullptr;
-  DWORD n = GetModuleFileNameW(nullptr, sPath, kModulePathCapacity);
-  if (n > 0 && n < kModulePathCapacity && ReplaceFileName(sPath, kModulePathCapacity + 16, L"dbghelp.dll"))
-    hLibrary = LoadLibraryW(sPath);
-  if (!hLibrary) {
-    wchar_t sTemp[MAX_PATH + 1];
-    DWORD t = GetTempPathW(MAX_PATH + 1, sTemp);
-    if (t > 0 && t <= MAX_PATH) {
-      wchar_t sCandidate[MAX_PATH + 64];
-      _snwprintf(sCandidate, MAX_PATH + 63, L"%lsQVPlaying%lu\\dbghelp.dll", sTemp,
-                 (unsigned long)GetCurrentProcessId());
-      sCandidate[MAX_PATH + 63] = 0;
-      hLibrary = LoadLibraryW(sCandidate);
+// Loads the dump library by its full path, never by a library search: the
+// starter's own folder is usually Downloads, where a file of that name may
+// have been put by anything else downloaded. Candidates in order: the
+// player's temporary folder of this process, then the system folder.
+HMODULE LoadDumpLibrary() {
+  wchar_t sTemp[MAX_PATH + 1];
+  const DWORD t = GetTempPathW(MAX_PATH + 1, sTemp);
+  if (t > 0 && t <= MAX_PATH) {
+    wchar_t sCandidate[MAX_PATH + 64];
+    const int n = _snwprintf(sCandidate, MAX_PATH + 63, L"%lsQVPlaying%lu\\dbghelp.dll", sTemp,
+                             (unsigned long)GetCurrentProcessId());
+    sCandidate[MAX_PATH + 63] = 0;
+    if (n > 0) {
+      if (HMODULE h = LoadLibraryW(sCandidate)) return h;
     }
   }
-  if (!hLibrary) hLibrary = LoadLibraryW(L"dbghelp.dll");
+  wchar_t sSystem[MAX_PATH + 1];
+  const UINT s = GetSystemDirectoryW(sSystem, MAX_PATH + 1);
+  if (s == 0 || s > MAX_PATH) return nullptr;
+  wchar_t sCandidate[MAX_PATH + 32];
+  const int n = _snwprintf(sCandidate, MAX_PATH + 31, L"%ls\\dbghelp.dll", sSystem);
+  sCandidate[MAX_PATH + 31] = 0;
+  return n > 0 ? LoadLibraryW(sCandidate) : nullptr;
+}
+
+void WriteDumpWithLibrary(HANDLE hFile, EXCEPTION_POINTERS* pExceptionPointers) {
+  OutputDebugStringW(L"writing minidump\r\n");
+  HMODULE hLibrary = LoadDumpLibrary();
   if (!hLibrary) return;
 
   using WriteDumpFunction = BOOL(WINAPI*)(HANDLE, DWORD, HANDLE, MINIDUMP_TYPE, PMINIDUMP_EXCEPTION_INFORMATION,

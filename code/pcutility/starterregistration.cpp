@@ -16,11 +16,25 @@ bool Fits(const char* sWhat, const std::string& sText) {
 
 namespace PCUtility {
 
+bool IsPlainClientName(const std::string& sClientName) {
+  if (sClientName.empty()) return false;
+  for (char c : sClientName) {
+    const bool bLetter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    if (!bLetter && !(c >= '0' && c <= '9')) return false;
+  }
+  return true;
+}
+
 bool BuildStarterRegistration(const char* sStarterFile, const char* sClientName, StarterRegistration& oRegistration) {
   const std::string sFile = sStarterFile != nullptr ? sStarterFile : "";
   const std::string sName = sClientName != nullptr ? sClientName : "";
   if (sName.empty()) {
     QV_LOG(kFunction, 3, kSource, "empty sClientName, nothing registered for sStarterFile = %s", sFile.c_str());
+    return false;
+  }
+  if (!IsPlainClientName(sName)) {
+    QV_LOG(kFunction, 3, kSource, "sClientName = %s is not a plain name, nothing registered for sStarterFile = %s",
+           sName.c_str(), sFile.c_str());
     return false;
   }
   StarterRegistration o;

@@ -17,9 +17,15 @@ struct StarterRegistration {
 // Registry texts are at most this many bytes (terminator excluded).
 constexpr std::size_t kMaxRegistryText = 511;
 
+// True for a client name made only of ASCII letters and digits. Only such a
+// name becomes a protocol key: the name comes from the file name, and
+// anything else could name a file extension, a class with a dot in it or a
+// path under Software\Classes.
+bool IsPlainClientName(const std::string& sClientName);
+
 // Builds the texts. Refuses (false, logged, nothing built) an empty client
-// name, which would register over the whole Software\Classes key, and any
-// text longer than kMaxRegistryText.
+// name, which would register over the whole Software\Classes key, a name
+// that is not plain, and any text longer than kMaxRegistryText.
 bool BuildStarterRegistration(const char* sStarterFile, const char* sClientName, StarterRegistration& oRegistration);
 
 }  // namespace PCUtility

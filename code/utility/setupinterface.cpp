@@ -1,14 +1,34 @@
 #include "code/utility/setupinterface.h"
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <unordered_set>
 
 namespace SetupMessage {
 namespace {
-std::atomic<long> g_iLiveBlocks{0};
+// Every block handed out and not yet freed. Any program can post the window
+// a message number with any wParam, so a wParam is only ever read or freed
+// when it is one of these.
+struct LiveBlocks {
+  std::mutex oLock;
+  std::unordered_set<std::uintptr_t> oBlocks;
+};
+
+LiveBlocks& Live() {
+  static LiveBlocks* const pLive = new LiveBlocks();  // never destroyed: posts may come late
+  return *pLive;
+}
+
+// The text of a block known to be live, never reading past its end.
+std::string TextOf(std::uintptr_t wParam) {
+  const char* p = reinterpret_cast<const char*>(wParam);
+  std::size_t n = 0;
+  while (n < kTextBlockSize - 1 && p[n] != '\0') ++n;
+  return std::string(p, n);
+}
 
 int ReadInt(const std::string& sPart) {
   errno = 0;
@@ -31,24 +51,33 @@ char* NewTextBlock(const std::string& sText) {
     while (n > 0 && (static_cast<unsigned char>(sText[n]) & 0xC0) == 0x80) --n;
   }
   std::memcpy(pBlock, sText.data(), n);
-  ++g_iLiveBlocks;
+  LiveBlocks& o = Live();
+  std::lock_guard<std::mutex> lock(o.oLock);
+  o.oBlocks.insert(reinterpret_cast<std::uintptr_t>(pBlock));
   return pBlock;
 }
 
-void FreeTextBlock(std::uintptr_t wParam) {
-  if (wParam == 0) return;
+bool TakeTextBlock(std::uintptr_t wParam, std::string* pText) {
+  LiveBlocks& o = Live();
+  std::lock_guard<std::mutex> lock(o.oLock);
+  if (o.oBlocks.erase(wParam) == 0) return false;
+  if (pText != nullptr) *pText = TextOf(wParam);
   delete[] reinterpret_cast<char*>(wParam);
-  --g_iLiveBlocks;
+  return true;
 }
 
-long LiveTextBlocks() { return g_iLiveBlocks.load(); }
+void FreeTextBlock(std::uintptr_t wParam) { TakeTextBlock(wParam, nullptr); }
+
+long LiveTextBlocks() {
+  LiveBlocks& o = Live();
+  std::lock_guard<std::mutex> lock(o.oLock);
+  return static_cast<long>(o.oBlocks.size());
+}
 
 std::string ReadTextBlock(std::uintptr_t wParam) {
-  if (wParam == 0) return std::string();
-  const char* p = reinterpret_cast<const char*>(wParam);
-  std::size_t n = 0;
-  while (n < kTextBlockSize - 1 && p[n] != '\0') ++n;
-  return std::string(p, n);
+  LiveBlocks& o = Live();
+  std::lock_guard<std::mutex> lock(o.oLock);
+  return o.oBlocks.count(wParam) != 0 ? TextOf(wParam) : std::string();
 }
 
 void ParseProgressText(const std::string& sText, int& iPercent, int& iSpeed, int& iSeconds) {

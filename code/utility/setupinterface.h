@@ -19,12 +19,19 @@ constexpr std::size_t kTextBlockSize = 512;  // text of at most 511 bytes plus t
 bool CarriesText(unsigned int uMessage);
 
 // A heap block of kTextBlockSize bytes holding sText, cut at a character
-// boundary to fit. Released only with FreeTextBlock.
+// boundary to fit, and noted in the process-wide set of live blocks.
+// Released only with TakeTextBlock or FreeTextBlock.
 char* NewTextBlock(const std::string& sText);
+// For a live block: gives its text (when pText is not null), frees it and
+// returns true. Anything else (a block already freed, a number another
+// program posted) is neither read nor freed: false.
+bool TakeTextBlock(std::uintptr_t wParam, std::string* pText);
+// TakeTextBlock without the text.
 void FreeTextBlock(std::uintptr_t wParam);
 // Blocks allocated and not yet freed, process-wide (tests check for leaks).
 long LiveTextBlocks();
-// The text of a block, never reading past its end.
+// The text of a live block, never reading past its end; empty for anything
+// that is not a live block.
 std::string ReadTextBlock(std::uintptr_t wParam);
 
 // Splits "percent,kbps,seconds" at the first two commas and reads each part

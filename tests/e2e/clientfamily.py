@@ -122,14 +122,15 @@ def changes(before, after):
     return sorted(p for p in set(before) | set(after) if before.get(p, "gone") != after.get(p, "gone"))
 
 
-def read_window(prefix, close=False):
+def read_window(prefix, close=False, posts=()):
     """What the starter's window shows (status text with line feeds as
     "\\n", progress "1" when the bar is shown); with close, the window's close
-    button is then clicked and the window has gone."""
+    button is then clicked and the window has gone. posts are (message,
+    wParam) pairs that another program posts the window before it is read."""
     report = prefix.root / "window-report.txt"
     if report.exists():
         report.unlink()
-    result = prefix.run(FAKES / "WindowReader.exe", [prefix.to_windows(report)] + (["--close"] if close else []),
-                        timeout=180)
+    args = [prefix.to_windows(report)] + ["--post=%d,%#x" % (m, w) for m, w in posts] + (["--close"] if close else [])
+    result = prefix.run(FAKES / "WindowReader.exe", args, timeout=180)
     assert not result.timed_out and result.returncode == 0, result
     return dict(line.split("=", 1) for line in report.read_text(encoding="utf-8").splitlines() if "=" in line)

@@ -203,6 +203,6 @@ def test_only_the_test_build_has_test_switches():
     shipping = harness.STARTER.read_bytes()
     test_build = harness.TEST_STARTER.read_bytes()
     for switch in (b"QV_TEST_CRASH", b"QV_TEST_ERROR_SERVER", b"QV_TEST_DOWNLOAD_TIMEOUT", b"QV_TEST_WINDOW_TRACE",
-                   b"QV_TEST_UNPACK_BYTE_CAP"):
+                   b"QV_TEST_UNPACK_BYTE_CAP", b"QV_TEST_LOAD_LIBRARY"):
         assert switch in test_build
         assert switch not in shipping

@@ -3,6 +3,8 @@ user; the registered command then starts it the way a browser does."""
 import os
 import sys
 
+import pytest
+
 import harness
 
 sys.path.insert(0, os.path.join(os.environ["QV_SOURCE_DIR"], "tests", "tools"))
@@ -88,3 +90,49 @@ def test_registered_command_starts_starter_with_the_link(wine_prefix):
         lambda: "Failed to find any QV installation" in wine_prefix.run_log_messages(),
         timeout=60), wine_prefix.run_log()
     assert not any(m.startswith("No Meeting Parameter") for m in wine_prefix.run_log_messages())
+
+
+MACHINE_EXEFILE = r"HKEY_LOCAL_MACHINE\Software\Classes\exefile"
+USER_TXTFILE = CLASSES + r"\txtfile"
+
+
+def add_user_text_class(prefix):
+    """A file type of the user's own, as a program may have registered it."""
+    for args in (["/ve", "/d", "Text Document"], ["/v", "EditFlags", "/d", "keep"]):
+        assert prefix.reg("add", USER_TXTFILE, *args, "/f").returncode == 0
+    assert prefix.reg("add", USER_TXTFILE + r"\shell\open\command", "/ve", "/d", 'notepad.exe "%1"',
+                      "/f").returncode == 0
+
+
+@pytest.mark.parametrize("name, prepare, logged", [
+    ("exefileStarter.exe", None,
+     r"HKEY_CLASSES_ROOT\exefile exists and is not a URL protocol, nothing registered for "
+     r"sStarterFile = C:\Downloads\exefileStarter.exe"),
+    ("txtfileStarter.exe", add_user_text_class,
+     r"Software\Classes\txtfile exists and is not a URL protocol, nothing registered for "
+     r"sStarterFile = C:\Downloads\txtfileStarter.exe"),
+    ("acme-Starter (2).exe", None,
+     r"sClientName = acme- is not a plain name, nothing registered for "
+     r"sStarterFile = C:\Downloads\acme-Starter (2).exe"),
+], ids=["machine-class", "user-class", "not-plain"])
+def test_file_name_naming_a_class_registers_nothing(wine_prefix, name, prepare, logged):
+    """A starter saved under a name that starts with an existing class (or
+    with anything but letters and digits) must not take that class over:
+    "exefileStarter.exe" would otherwise run itself for every program the
+    user starts."""
+    if prepare:
+        prepare(wine_prefix)
+    classes = export_key(wine_prefix, CLASSES)
+    machine = export_key(wine_prefix, MACHINE_EXEFILE)
+    browser_root = r"HKEY_CURRENT_USER\Software\Microsoft\Internet Explorer"
+    browser = export_key(wine_prefix, browser_root)
+    assert machine and machine[MACHINE_EXEFILE][""] == "Application"
+
+    result = wine_prefix.run_starter(name=name, folder="Downloads")
+    assert not result.timed_out and result.returncode == 0, result
+    assert export_key(wine_prefix, CLASSES) == classes
+    assert export_key(wine_prefix, MACHINE_EXEFILE) == machine
+    assert export_key(wine_prefix, browser_root) == browser
+    messages = wine_prefix.run_log_messages()
+    assert logged in messages
+    assert not [m for m in messages if m.startswith("sKey = ") or m.startswith("sCommandKey = ")]

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "code/utility/setupinterface.h"
 
@@ -58,6 +61,62 @@ TEST(SetupInterfacePostToDialog, BaseVersionReleasesTextBlocks) {
   EXPECT_FALSE(SetupMessage::CarriesText(6038));
   EXPECT_FALSE(SetupMessage::CarriesText(6043));
   EXPECT_TRUE(SetupMessage::CarriesText(6041));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TakeTextBlock, OnlyLiveBlocksOfThisProcessAreReadAndFreed) {
+  const long iBefore = SetupMessage::LiveTextBlocks();
+  // Numbers any other program could post in wParam: a readable address
+  // that is no block, zero, a wild value, and a block already freed.
+  char* pLive = SetupMessage::NewTextBlock("37,512,90");
+  const auto wLive = reinterpret_cast<std::uintptr_t>(pLive);
+  char aForeign[SetupMessage::kTextBlockSize] = "77,1,2";
+  char* pFreed = SetupMessage::NewTextBlock("gone");
+  SetupMessage::FreeTextBlock(reinterpret_cast<std::uintptr_t>(pFreed));
+  const std::uintptr_t kForeign[] = {reinterpret_cast<std::uintptr_t>(aForeign), 0, 0x12345678u,
+                                     reinterpret_cast<std::uintptr_t>(pFreed)};
+  for (std::uintptr_t w : kForeign) {
+    SCOPED_TRACE(w);
+    std::string sText = "unchanged";
+    EXPECT_FALSE(SetupMessage::TakeTextBlock(w, &sText));
+    EXPECT_EQ(sText, "unchanged");
+    EXPECT_EQ(SetupMessage::ReadTextBlock(w), "");
+    SetupMessage::FreeTextBlock(w);  // ignored, not freed
+    EXPECT_EQ(SetupMessage::LiveTextBlocks(), iBefore + 1);
+  }
+  EXPECT_STREQ(aForeign, "77,1,2");
+  EXPECT_EQ(SetupMessage::ReadTextBlock(wLive), "37,512,90");
+  std::string sText;
+  EXPECT_TRUE(SetupMessage::TakeTextBlock(wLive, &sText));
+  EXPECT_EQ(sText, "37,512,90");
+  // Taken once only: a second message with the same number is ignored.
+  EXPECT_FALSE(SetupMessage::TakeTextBlock(wLive, &sText));
+  EXPECT_EQ(SetupMessage::LiveTextBlocks(), iBefore);
+}
+
+TEST(TakeTextBlock, EachBlockIsTakenByExactlyOneOfManyThreads) {
+  const long iBefore = SetupMessage::LiveTextBlocks();
+  constexpr int kBlocks = 200;
+  constexpr int kThreads = 4;
+  std::vector<std::uintptr_t> aBlocks;
+  for (int i = 0; i < kBlocks; ++i)
+    aBlocks.push_back(reinterpret_cast<std::uintptr_t>(SetupMessage::NewTextBlock(std::to_string(i))));
+  std::atomic<int> aTaken[kBlocks] = {};
+  std::vector<std::thread> aThreads;
+  for (int t = 0; t < kThreads; ++t) {
+    aThreads.emplace_back([&] {
+      for (int i = 0; i < kBlocks; ++i) {
+        std::string sText;
+        if (SetupMessage::TakeTextBlock(aBlocks[i], &sText) && sText == std::to_string(i)) ++aTaken[i];
+      }
+    });
+  }
+  for (std::thread& t : aThreads) t.join();
+  for (int i = 0; i < kBlocks; ++i) EXPECT_EQ(aTaken[i].load(), 1) << i;
+  EXPECT_EQ(SetupMessage::LiveTextBlocks(), iBefore);
 }
 
 }  // namespace

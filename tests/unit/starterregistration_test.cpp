@@ -48,3 +48,39 @@ TEST(BuildStarterRegistration, TextsOverLimitRefusedNotCut) {
   EXPECT_TRUE(log.Contains("sProtocolExecuteKey is 512 bytes, longer than 511: "
                            "Software\\Microsoft\\Internet Explorer\\ProtocolExecute\\" + sName));
 }
+
+TEST(BuildStarterRegistration, OnlyPlainClientNamesAreRegistered) {
+  // The client name is whatever the file name holds before "Starter"; only
+  // letters and digits may become a key under Software\Classes.
+  struct Case {
+    const char* sName;
+    bool bPlain;
+  };
+  const Case kCases[] = {
+      {"Quorumvessel", true}, {"Q", true}, {"acme2", true}, {"7", true},
+      {"exefile", true},  // plain: the existing-class check refuses it
+      {"acme-", false}, {".exe", false}, {"Word.Document.8", false}, {"a b", false},
+      {"CLSID\\{00000000-0000-0000-0000-000000000000}", false}, {"..\\..\\Environment", false},
+      {"a/b", false}, {"Gr\xC3\xBC\xC3\x9F", false}, {"x:", false}, {"a_b", false}, {"%1", false},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.sName);
+    EXPECT_EQ(PCUtility::IsPlainClientName(c.sName), c.bPlain);
+    LogCapture log;
+    PCUtility::StarterRegistration o;
+    EXPECT_EQ(PCUtility::BuildStarterRegistration("C:\\dl\\xStarter.exe", c.sName, o), c.bPlain);
+    if (c.bPlain) {
+      EXPECT_EQ(o.sKey, std::string("Software\\Classes\\") + c.sName);
+      EXPECT_TRUE(log.entries().empty());
+    } else {
+      EXPECT_TRUE(o.sKey.empty());
+      ASSERT_EQ(log.entries().size(), 1u);
+      EXPECT_EQ(log.entries()[0].sMessage, std::string("sClientName = ") + c.sName +
+                                               " is not a plain name, nothing registered for sStarterFile = "
+                                               "C:\\dl\\xStarter.exe");
+      EXPECT_EQ(log.entries()[0].iSeverity, 3);
+    }
+  }
+  EXPECT_FALSE(PCUtility::IsPlainClientName(""));
+  EXPECT_FALSE(PCUtility::IsPlainClientName(std::string("a\0b", 3)));
+}

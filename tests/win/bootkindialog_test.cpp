@@ -284,6 +284,49 @@ TEST_F(DialogFixture, TextBlocksThatCannotBeShownAreFreed) {
   EXPECT_EQ(SetupMessage::LiveTextBlocks(), m_iBlocksBefore);
 }
 
+TEST_F(DialogFixture, TextMessagesWithNumbersThatAreNoBlockOfOursAreIgnored) {
+  // Any program can post these message numbers with any wParam: a readable
+  // address that is no block (its text must not be shown nor the memory
+  // freed), a wild one, zero and a block that was already taken.
+  static char aForeign[SetupMessage::kTextBlockSize] = "77,1,2";
+  const std::uintptr_t kForeign[] = {reinterpret_cast<std::uintptr_t>(aForeign), 0x12345678u, 0x10, 0};
+  Seen before, after, later;
+  bool bAnswers = false;
+  RunDialog([&](HWND hWnd) {
+    PostAndLook(hWnd, 6040, "Downloading Quorumvessel ...");
+    const char* pTaken = SetupMessage::NewTextBlock("90,9,9");
+    m_app.PostToDialog(6041, reinterpret_cast<std::uintptr_t>(pTaken), 0);
+    EXPECT_TRUE(Drained());
+    before = Look(hWnd);
+    for (unsigned int u = 6039; u <= 6042; ++u) {
+      for (std::uintptr_t w : kForeign) PostMessageW(hWnd, u, w, 0);
+    }
+    PostMessageW(hWnd, 6041, reinterpret_cast<WPARAM>(pTaken), 0);  // taken already
+    // The window handles posted messages in order: once this one shows,
+    // every foreign one before it has been dealt with.
+    Post(6041, "41,4,1");
+    EXPECT_TRUE(Drained());
+    DWORD_PTR iResult = 0;
+    bAnswers = SendMessageTimeoutW(hWnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &iResult) != 0;
+    after = Look(hWnd);
+    Post(6042, "Setup Quorumvessel ...");
+    EXPECT_TRUE(Drained());
+    later = Look(hWnd);
+  });
+  EXPECT_TRUE(bAnswers);
+  EXPECT_STREQ(aForeign, "77,1,2");
+  EXPECT_EQ(before.sPercent, "90%");
+  // Only the real progress after the foreign posts shows.
+  EXPECT_EQ(after.sStatus, "Downloading Quorumvessel ...");
+  EXPECT_EQ(after.aProgressItemsVisible, kAllVisible);
+  EXPECT_EQ(after.iBarPosition, 41);
+  EXPECT_EQ(after.sPercent, "41%");
+  EXPECT_EQ(after.sSpeed, "4");
+  EXPECT_EQ(after.sSeconds, "1");
+  EXPECT_EQ(later.sStatus, "Setup Quorumvessel ...");
+  EXPECT_EQ(SetupMessage::LiveTextBlocks(), m_iBlocksBefore);
+}
+
 TEST_F(DialogFixture, EscapeAndEnterEndTheDialog) {
   for (WPARAM wKey : {VK_ESCAPE, VK_RETURN}) {
     BootkinDialog dialog;

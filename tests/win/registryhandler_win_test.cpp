@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
+#include <vector>
 
 #include "code/pcutility/pcutility.h"
 #include "code/utility/registryhandler.h"
@@ -58,6 +60,47 @@ class ScratchRoot {
 
 std::string WideBytes(const std::wstring& s) {
   return std::string(reinterpret_cast<const char*>(s.c_str()), (s.size() + 1) * sizeof(wchar_t));
+}
+
+// Every key below sKey (relative paths, "" for sKey itself) with its values
+// as name -> (type, raw bytes): what a registry read-back sees.
+using Tree = std::map<std::wstring, std::map<std::wstring, std::pair<DWORD, std::string>>>;
+void ReadTree(HKEY hKey, const std::wstring& sPath, Tree& oTree) {
+  auto& oValues = oTree[sPath];
+  for (DWORD i = 0;; ++i) {
+    wchar_t sName[512];
+    DWORD iName = 512;
+    BYTE aData[2048];
+    DWORD iData = sizeof(aData);
+    DWORD iType = 0;
+    if (RegEnumValueW(hKey, i, sName, &iName, nullptr, &iType, aData, &iData) != ERROR_SUCCESS) break;
+    oValues[sName] = {iType, std::string(reinterpret_cast<char*>(aData), iData)};
+  }
+  for (DWORD i = 0;; ++i) {
+    wchar_t sName[512];
+    DWORD iName = 512;
+    if (RegEnumKeyExW(hKey, i, sName, &iName, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    HKEY hSub = nullptr;
+    if (RegOpenKeyExW(hKey, sName, 0, KEY_READ, &hSub) != ERROR_SUCCESS) continue;
+    ReadTree(hSub, sPath.empty() ? sName : sPath + L"\\" + sName, oTree);
+    RegCloseKey(hSub);
+  }
+}
+Tree ReadTree(HKEY hRoot, const wchar_t* sKey) {
+  Tree oTree;
+  HKEY hKey = nullptr;
+  if (RegOpenKeyExW(hRoot, sKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return oTree;
+  ReadTree(hKey, L"", oTree);
+  RegCloseKey(hKey);
+  return oTree;
+}
+
+void SetString(HKEY hRoot, const wchar_t* sKey, const wchar_t* sName, const wchar_t* sValue) {
+  HKEY hKey = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(hRoot, sKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey, nullptr), ERROR_SUCCESS);
+  RegSetValueExW(hKey, sName, 0, REG_SZ, reinterpret_cast<const BYTE*>(sValue),
+                 static_cast<DWORD>((wcslen(sValue) + 1) * sizeof(wchar_t)));
+  RegCloseKey(hKey);
 }
 }  // namespace
 
@@ -136,4 +179,64 @@ TEST(AddRegistryValue, NumbersStringsAndFailures) {
   EXPECT_EQ(oRoot.Value(L"k\\sub", L"long").first, static_cast<DWORD>(REG_NONE));
   EXPECT_FALSE(oHandler.AddRegistryKey(oRoot.Get(), ("k\\" + std::string(510, 'q')).c_str()));
   EXPECT_EQ(oRoot.SubKeyCount(L"k"), 1u);
+}
+
+TEST(RegisterStarter, ExistingClassesThatAreNoUrlProtocolAreNeverReplaced) {
+  // A starter saved as "txtfileStarter.exe" would otherwise point every text
+  // file of the user at itself.
+  struct Case {
+    const char* sName;
+    bool bUrlProtocol;  // the existing key has a "URL Protocol" value
+    bool bRegistered;
+  };
+  const Case kCases[] = {{"txtfile", false, false}, {"Quorumvessel", true, true}};
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.sName);
+    ScratchRoot oRoot;
+    const std::wstring sKey = L"Software\\Classes\\" + TextConv::Utf8ToWide(c.sName);
+    SetString(oRoot.Get(), sKey.c_str(), nullptr, L"Text Document");
+    SetString(oRoot.Get(), sKey.c_str(), L"EditFlags", L"keep");
+    SetString(oRoot.Get(), (sKey + L"\\shell\\open\\command").c_str(), nullptr, L"notepad.exe \"%1\"");
+    if (c.bUrlProtocol) SetString(oRoot.Get(), sKey.c_str(), L"URL Protocol", L"");
+    const Tree oBefore = ReadTree(oRoot.Get(), L"Software");
+
+    const std::string sStarter = std::string("C:\\dl\\") + c.sName + "Starter.exe";
+    LogCapture log;
+    EXPECT_EQ(PCUtility::RegisterStarter(oRoot.Get(), sStarter.c_str(), c.sName), c.bRegistered);
+    const Tree oAfter = ReadTree(oRoot.Get(), L"Software");
+    if (!c.bRegistered) {
+      EXPECT_EQ(oAfter, oBefore);
+      EXPECT_EQ(log.messages(), std::vector<std::string>{"Software\\Classes\\txtfile exists and is not a URL "
+                                                         "protocol, nothing registered for sStarterFile = "
+                                                         "C:\\dl\\txtfileStarter.exe"});
+      EXPECT_EQ(log.entries()[0].iSeverity, 3);
+    } else {
+      // A protocol registered before (by an earlier starter) is taken over.
+      EXPECT_EQ(oRoot.Value(sKey.c_str(), nullptr).second, WideBytes(L"URL:Quorumvessel Starter"));
+      EXPECT_EQ(oRoot.Value((sKey + L"\\shell\\open\\command").c_str(), nullptr).second,
+                WideBytes(L"\"C:\\dl\\QuorumvesselStarter.exe\" %1"));
+      EXPECT_EQ(oRoot.Value(L"Software\\Microsoft\\Internet Explorer\\ProtocolExecute\\Quorumvessel",
+                            L"WarnOnOpen").first,
+                static_cast<DWORD>(REG_DWORD));
+    }
+  }
+}
+
+TEST(RegisterStarter, ClassesSeenThroughTheMergedRootAreNeverOverridden) {
+  // The user's classes override the machine's: a user key "exefile" would
+  // take over every program start of the user, though the user's own
+  // classes hold no such key.
+  HKEY hMachine = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, L"exefile", 0, KEY_READ, &hMachine), ERROR_SUCCESS);
+  RegCloseKey(hMachine);
+  const Tree oMachineBefore = ReadTree(HKEY_CLASSES_ROOT, L"exefile");
+  ScratchRoot oRoot;
+  LogCapture log;
+  EXPECT_FALSE(PCUtility::RegisterStarter(oRoot.Get(), "C:\\dl\\exefileStarter.exe", "exefile"));
+  EXPECT_EQ(oRoot.SubKeyCount(nullptr), 0u);
+  EXPECT_EQ(oRoot.ValueCount(nullptr), 0u);
+  EXPECT_EQ(ReadTree(HKEY_CLASSES_ROOT, L"exefile"), oMachineBefore);
+  EXPECT_EQ(log.messages(), std::vector<std::string>{"HKEY_CLASSES_ROOT\\exefile exists and is not a URL protocol, "
+                                                     "nothing registered for sStarterFile = "
+                                                     "C:\\dl\\exefileStarter.exe"});
 }

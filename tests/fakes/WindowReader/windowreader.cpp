@@ -1,13 +1,18 @@
 // Reads the starter's progress window the way a user sees it, for the
 // end-to-end tests:
-//   WindowReader.exe <report-file> [--close]
+//   WindowReader.exe <report-file> [--post=<message>,<wParam>]... [--close]
 // Waits up to a minute for the top-level window of class "QVSetupWindow",
-// then writes key=value lines to the report file: "status" (the status
-// text, line feeds written as "\n"), "progress" (1 when the progress bar is
-// shown, else 0) and "end". With --close it then clicks the window's close
-// button as a user does and waits up to a minute for the window to go.
+// posts it the given messages (numbers in decimal or 0x hex; lParam 0), as
+// any other program on the desktop could, then writes key=value lines to the
+// report file: "status" (the status text, line feeds written as "\n"),
+// "progress" (1 when the progress bar is shown, else 0) and "end". The text
+// is asked for by message, so a report also shows that the window still
+// answers. With --close it then clicks the window's close button as a user
+// does and waits up to a minute for the window to go.
 // Exit code 0 when all of that happened, 1 when no window came, 2 when it
-// did not go.
+// did not go, 4 when a post was refused.
+#include <cwchar>
+
 #include "../common/fakeprogram.h"
 
 namespace {
@@ -39,10 +44,24 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (argv == nullptr || argc < 2) return 3;
-  const bool bClose = argc > 2 && std::wstring(argv[2]) == L"--close";
+  bool bClose = false;
+  for (int i = 2; i < argc; ++i) bClose = bClose || std::wstring(argv[i]) == L"--close";
 
   HWND hWnd = nullptr;
   if (!WaitForWindow(true, &hWnd)) return 1;
+  bool bPosted = false;
+  for (int i = 2; i < argc; ++i) {
+    const std::wstring sArg = argv[i];
+    if (sArg.compare(0, 7, L"--post=") != 0) continue;
+    wchar_t* pEnd = nullptr;
+    const UINT uMessage = static_cast<UINT>(wcstoul(sArg.c_str() + 7, &pEnd, 0));
+    const WPARAM wParam = (pEnd && *pEnd == L',') ? static_cast<WPARAM>(wcstoull(pEnd + 1, nullptr, 0)) : 0;
+    if (!PostMessageW(hWnd, uMessage, wParam, 0)) return 4;
+    bPosted = true;
+  }
+  // A sent message overtakes posted ones: give the window time to handle
+  // what was posted before its text is asked for.
+  if (bPosted) Sleep(1000);
   std::string sStatus;
   for (char c : fake::ToUtf8(ControlText(GetDlgItem(hWnd, kStatus)))) {
     if (c == '\n') sStatus += "\\n";
