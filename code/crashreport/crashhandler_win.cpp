@@ -8,6 +8,7 @@
 
 #include "bootkin/buildflavor.h"
 #include "code/crashreport/errorreport.h"
+#include "code/utility/scopedhandle_win.h"
 
 // Everything here runs inside the filter of a crashed process: fixed stack
 // buffers, one static output buffer and plain wide Win32 calls only.
@@ -75,20 +76,19 @@ bool PrintModule(HANDLE hFile, int iNumber, const BYTE* pBase) {
 
   DWORD iFileSize = 0;
   wchar_t sFileTime[64] = L"";
-  HANDLE hModuleFile = CreateFileW(sModuleName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                   OPEN_EXISTING, 0, nullptr);
-  if (hModuleFile != INVALID_HANDLE_VALUE) {
-    iFileSize = GetFileSize(hModuleFile, nullptr);
+  const ScopedFileHandle hModuleFile(CreateFileW(sModuleName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                nullptr, OPEN_EXISTING, 0, nullptr));
+  if (hModuleFile) {
+    iFileSize = GetFileSize(hModuleFile.Get(), nullptr);
     if (iFileSize == INVALID_FILE_SIZE) iFileSize = 0;
     FILETIME oWrite, oLocal;
     WORD iDate = 0, iTime = 0;
-    if (GetFileTime(hModuleFile, nullptr, nullptr, &oWrite) && FileTimeToLocalFileTime(&oWrite, &oLocal) &&
+    if (GetFileTime(hModuleFile.Get(), nullptr, nullptr, &oWrite) && FileTimeToLocalFileTime(&oWrite, &oLocal) &&
         FileTimeToDosDateTime(&oLocal, &iDate, &iTime)) {
       _snwprintf(sFileTime, 63, L"%d/%d/%d %02d:%02d:%02d", (iDate >> 5) & 0x0f, iDate & 0x1f,
                  (iDate >> 9) + 1980, iTime >> 11, (iTime >> 5) & 0x3f, (iTime & 0x1f) * 2);
       sFileTime[63] = 0;
     }
-    CloseHandle(hModuleFile);
   }
 
   CrashHandler::Print(hFile, L"Module %d\r\n", iNumber);
@@ -129,13 +129,13 @@ HMODULE LoadDumpLibrary() {
 
 void WriteDumpWithLibrary(HANDLE hFile, EXCEPTION_POINTERS* pExceptionPointers) {
   OutputDebugStringW(L"writing minidump\r\n");
-  HMODULE hLibrary = LoadDumpLibrary();
+  ScopedModule hLibrary(LoadDumpLibrary());
   if (!hLibrary) return;
 
   using WriteDumpFunction = BOOL(WINAPI*)(HANDLE, DWORD, HANDLE, MINIDUMP_TYPE, PMINIDUMP_EXCEPTION_INFORMATION,
                                           PMINIDUMP_USER_STREAM_INFORMATION, PMINIDUMP_CALLBACK_INFORMATION);
   auto pWriteDump = reinterpret_cast<WriteDumpFunction>(
-      reinterpret_cast<void*>(GetProcAddress(hLibrary, "MiniDumpWriteDump")));
+      reinterpret_cast<void*>(GetProcAddress(hLibrary.Get(), "MiniDumpWriteDump")));
   if (pWriteDump) {
     MINIDUMP_EXCEPTION_INFORMATION oInfo;
     oInfo.ThreadId = GetCurrentThreadId();
@@ -143,7 +143,6 @@ void WriteDumpWithLibrary(HANDLE hFile, EXCEPTION_POINTERS* pExceptionPointers) 
     oInfo.ClientPointers = FALSE;
     pWriteDump(GetCurrentProcess(), GetCurrentProcessId(), hFile, kDumpType, &oInfo, nullptr, nullptr);
   }
-  FreeLibrary(hLibrary);
 }
 
 }  // namespace
@@ -166,22 +165,19 @@ long CrashHandler::UnhandledExceptionFilter(_EXCEPTION_POINTERS* pExceptionPoint
 
   wchar_t sPath[kModulePathCapacity + 16];
   GetReportPath(sPath, L"ERRORLOG.TXT");
-  HANDLE hReport = CreateReportFile(sPath);
-  if (hReport == INVALID_HANDLE_VALUE) {
-    OutputDebugStringW(L"Error creating exception report\r\n");
-    return EXCEPTION_CONTINUE_SEARCH;
+  {
+    const ScopedFileHandle hReport(CreateReportFile(sPath));
+    if (!hReport) {
+      OutputDebugStringW(L"Error creating exception report\r\n");
+      return EXCEPTION_CONTINUE_SEARCH;
+    }
+    WriteModuleList(hReport.Get());
+    Print(hReport.Get(), L"\r\n===== [end of %ls] =====\r\n", L"ERRORLOG.TXT");
+    Flush(hReport.Get());
   }
-  WriteModuleList(hReport);
-  Print(hReport, L"\r\n===== [end of %ls] =====\r\n", L"ERRORLOG.TXT");
-  Flush(hReport);
-  CloseHandle(hReport);
 
   GetReportPath(sPath, L"CRASH.DMP");
-  HANDLE hDump = CreateReportFile(sPath);
-  if (hDump != INVALID_HANDLE_VALUE) {
-    WriteMiniDump(hDump, pExceptionPointers);
-    CloseHandle(hDump);
-  }
+  if (const ScopedFileHandle hDump{CreateReportFile(sPath)}) WriteMiniDump(hDump.Get(), pExceptionPointers);
 
   // A debugger gets the exception itself; no report is sent.
   if (IsDebuggerPresent()) return EXCEPTION_CONTINUE_SEARCH;

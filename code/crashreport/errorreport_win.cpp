@@ -24,13 +24,6 @@ const wchar_t kFormHeader[] = L"Content-Type: application/x-www-form-urlencoded"
 // The process is going down; a server that does not answer must not keep it.
 constexpr DWORD kRequestTimeoutMs = 30000;
 
-struct InternetTraits {
-  using Type = HINTERNET;
-  static Type Invalid() { return nullptr; }
-  static void Close(Type h) { InternetCloseHandle(h); }
-};
-using ScopedInternet = ScopedHandle<InternetTraits>;
-
 // Reads a whole file in binary mode; false when it cannot be opened. Nothing
 // is logged here: this runs inside the crash filter.
 bool ReadFileBytes(const std::string& sPath, std::string& sData) {

@@ -4,10 +4,16 @@
 #include <mutex>
 #include <string>
 
+#include "code/utility/scopedhandle.h"
+
 // The HTTP client through which every exchange with the account server goes.
 // HR holds one request's machinery (WinInet requests through the learned or
 // detected way through the user's network); HLib adds the page request with
 // its two fallbacks: a plain WinInet request and the raw socket download.
+// The code: hlib_request_win.cpp (one WinInet request and its reply),
+// hlib_proxy_win.cpp (the ways through the network in their order, and the
+// learned settings), hlib_detect_win.cpp (system proxy options, the
+// auto-config script) and hlib_win.cpp (the page request and its layers).
 
 // What HR::DP read of the system's proxy options for the default connection.
 struct SystemProxyOptions {
@@ -38,10 +44,11 @@ class HR {
   // Body bytes stored so far; another thread may read it while a call runs.
   std::atomic<int> m_iCurrentlyReceived{0};
   int m_iExpectedReceiveSize = 0;
-  // WinInet handles left by the last DoRequest (closed by GetPage).
-  void* m_hConnect = nullptr;
-  void* m_hRequest = nullptr;
-  void* m_hInternet = nullptr;
+  // WinInet handles left by the last DoRequest (closed by GetPage, or by the
+  // next DoRequest). Declared root first, so that they close request first.
+  ScopedInternet m_hInternet;
+  ScopedInternet m_hConnect;
+  ScopedInternet m_hRequest;
   // The current call's buffer (valid during one GetPage only).
   int m_iMaxLength = 0;
   const char* m_sKeyInReturn = nullptr;
@@ -72,23 +79,49 @@ class HR {
 
  protected:
   // Reads the reply of hRequest into m_pReceiveBuffer (chunked or as text,
-  // never past m_iMaxLength). The log texts differ between the layers.
-  bool ReadReply(void* hRequest, const char* sFunction, const char* sChunkFunction, const char* sFailFormat);
+  // never past m_iMaxLength). The log texts differ between the layers: a
+  // chunk that fails is logged under sChunkFunction, a text read that fails
+  // under sFunction as sFailPrefix followed by the error.
+  bool ReadReply(void* hRequest, const char* sFunction, const char* sChunkFunction, const char* sFailPrefix);
   bool HasKeyword() const;
   void CloseHandles();
 
   std::mutex m_csRequest;
 
  private:
+  // The strategies of SendRequest in their order (hlib_proxy_win.cpp).
   bool SendRequestLocked(const char* sURL, const char* sIP, int iPort, bool bSecure, const char* sVerb,
                          const char* sPostData);
-  bool DoRequestInner(const char* sURL, const char* sIP, int iPort, bool bSecure, const char* sVerb, char cPType,
-                      const char* sByPass, const char* sPAddress, const char* sPostData);
+  // The setting learned for this host and port, if any; one that fails is
+  // dropped from the store.
+  bool TryStoredSetting(const char* sURL, const char* sIP, int iPort, bool bSecure, const char* sVerb,
+                        const char* sPostData, const std::string& sLogURL);
+  // The system's settings, then the auto-config script at the configured
+  // location, then a discovered one.
+  bool TrySystemSettings(const char* sURL, const char* sIP, int iPort, bool bSecure, const char* sVerb,
+                         const char* sPostData);
   // Evaluates the script at sWPADLocation and tries its answer; sStep names
   // the step in the log ("auto URL", "auto detect").
   bool TryScript(const char* sURL, const char* sIP, int iPort, bool bSecure, const char* sVerb,
                  const char* sPostData, char* sWPADLocation, const char* sStep);
-  void DetectInner(const char* sURL, const char* sIP, int iPort, char* sWPADLocation, char* sProxyList);
+
+  // The steps of one DoRequest (hlib_request_win.cpp): a session of the
+  // connection method, the connection and request handles, the send
+  // (repeated while the user answers a credentials dialog with "retry"),
+  // and the reply.
+  bool DoRequestSteps(const char* sURL, const char* sIP, int iPort, bool bSecure, const char* sVerb, char cPType,
+                      const char* sByPass, const char* sPAddress, const char* sPostData);
+  bool OpenSession(char cPType, const char* sByPass, const char* sPAddress);
+  bool OpenRequest(const char* sURL, const char* sIP, int iPort, bool bSecure, const char* sVerb);
+  bool SendWithCredentials(const char* sIP, int iPort, const char* sVerb, const char* sPostData);
+  // One send; *piStatus receives the HTTP status (false also for none).
+  bool SendOnce(const char* sIP, int iPort, const char* sVerb, const char* sPostData, unsigned long* piStatus);
+  bool ReadCheckedReply();
+  bool ReadChunks(void* hRequest, const char* sChunkFunction);
+  bool ReadToEnd(void* hRequest, const char* sFunction, const char* sFailPrefix);
+
+  // The script evaluation of Detect (hlib_detect_win.cpp).
+  void DetectSteps(const char* sURL, const char* sIP, int iPort, char* sWPADLocation, char* sProxyList);
 };
 
 class HLib : public HR {

@@ -37,4 +37,8 @@ void Write(const char* sFunction, int iSeverity, const char* sSource, int iLine,
   va_end(args);
   pWriter(sFunction ? sFunction : "", iSeverity, sSource ? sSource : "", iLine, sMessage.c_str());
 }
+
+std::string ErrorMessage(const std::string& sPrefix, int iError, const char* sErrorText) {
+  return sPrefix + "error code: " + std::to_string(iError) + ", error: " + (sErrorText ? sErrorText : "");
+}
 }  // namespace LogSink

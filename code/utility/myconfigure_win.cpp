@@ -10,7 +10,6 @@
 #include "code/utility/logsink.h"
 #include "code/utility/myconfigure.h"
 #include "code/utility/scopedhandle_win.h"
-#include "code/utility/sockerror.h"
 #include "code/utility/tagtext.h"
 #include "code/utility/textconv.h"
 
@@ -30,8 +29,7 @@ class CacheFileLock {
     m_bOwned = iWait == WAIT_OBJECT_0 || iWait == WAIT_ABANDONED;
     if (!m_bOwned) {
       const int iError = static_cast<int>(iWait == WAIT_TIMEOUT ? WAIT_TIMEOUT : GetLastError());
-      QV_LOG(sFunction, 3, kSource, "failed to WaitForSingleObject(CACHE_FILE_MUTEX) error code: %d, error: %s",
-             iError, GetSocketErrorText(iError));
+      QV_LOG_ERROR_CODE(sFunction, 3, kSource, iError, "failed to WaitForSingleObject(CACHE_FILE_MUTEX) ");
     }
   }
   ~CacheFileLock() {

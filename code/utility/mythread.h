@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "code/utility/scopedhandle.h"
+
 // Base of the worker objects: a derived class supplies Run(); Start() runs
 // it on a new thread that first installs the crash filter, optionally raises
 // its priority, and signals the two events around the body.
@@ -16,11 +18,11 @@ class MyThread {
   // Starts the thread (once); returns its handle, null when it could not be created.
   void* Start();
 
-  // Handles are HANDLE values; void* keeps <windows.h> out of the core headers.
-  void* m_hStartedEvent;   // auto-reset; signalled just before Run
-  void* m_hFinishedEvent;  // auto-reset; signalled just after Run returns
-  bool m_bTimeCritical;    // set by the owner before Start
-  void* m_hThread;
+  // Owned HANDLE values (Get() gives the HANDLE); the object closes them.
+  ScopedKernelHandle m_hStartedEvent;   // auto-reset; signalled just before Run
+  ScopedKernelHandle m_hFinishedEvent;  // auto-reset; signalled just after Run returns
+  bool m_bTimeCritical;                 // set by the owner before Start
+  ScopedKernelHandle m_hThread;
   std::uint32_t m_uThreadId;
 
  private:

@@ -5,21 +5,6 @@
 
 #include "code/crashreport/crashhandler.h"
 #include "code/utility/logsink.h"
-#include "code/utility/textconv.h"
-
-#include <string>
-
-namespace {
-// The system's text for an error number, without the trailing line break.
-std::string SystemErrorText(DWORD uError) {
-  wchar_t sText[512] = {};
-  const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, uError, 0, sText,
-                                 512, nullptr);
-  std::wstring s(sText, n);
-  while (!s.empty() && (s.back() == L'\r' || s.back() == L'\n')) s.pop_back();
-  return TextConv::WideToUtf8(s);
-}
-}  // namespace
 
 MyThread::MyThread()
     : m_hStartedEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
@@ -28,19 +13,15 @@ MyThread::MyThread()
       m_hThread(nullptr),
       m_uThreadId(0) {}
 
-MyThread::~MyThread() {
-  if (m_hThread) CloseHandle(m_hThread);
-  if (m_hFinishedEvent) CloseHandle(m_hFinishedEvent);
-  if (m_hStartedEvent) CloseHandle(m_hStartedEvent);
-}
+MyThread::~MyThread() = default;
 
 void* MyThread::Start() {
-  if (m_hThread) return m_hThread;  // started at most once
+  if (m_hThread) return m_hThread.Get();  // started at most once
   unsigned uThreadId = 0;
   const uintptr_t h = _beginthreadex(nullptr, 0, &MyThread::ThreadFunc, this, 0, &uThreadId);
-  m_hThread = reinterpret_cast<void*>(h);
+  m_hThread.Reset(reinterpret_cast<void*>(h));
   m_uThreadId = uThreadId;
-  return m_hThread;
+  return m_hThread.Get();
 }
 
 unsigned __stdcall MyThread::ThreadFunc(void* pObject) {
@@ -49,15 +30,11 @@ unsigned __stdcall MyThread::ThreadFunc(void* pObject) {
   CrashHandler::CrashPoint("worker");  // test build only
   if (pThread->m_bTimeCritical) {
     // The starting thread may not have stored the handle yet.
-    if (!SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL)) {
-      const DWORD uError = GetLastError();
-      QV_LOG("MyThread::ThreadFunc()", 3, "code/utility/mythread",
-             "SetThreadPriority() failed, error code: %d, error: %s", static_cast<int>(uError),
-             SystemErrorText(uError).c_str());
-    }
+    if (!SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL))
+      QV_LOG_LAST_ERROR("MyThread::ThreadFunc()", 3, "code/utility/mythread", "SetThreadPriority() failed, ");
   }
-  SetEvent(pThread->m_hStartedEvent);
+  SetEvent(pThread->m_hStartedEvent.Get());
   pThread->Run();
-  SetEvent(pThread->m_hFinishedEvent);
+  SetEvent(pThread->m_hFinishedEvent.Get());
   return 0;
 }

@@ -3,49 +3,15 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <type_traits>
 #include <utility>
 
-// Move-only owner of one Windows handle (or C stream). One template; the
-// traits struct says what "no handle" is and how to release one.
-template <typename Traits>
-class ScopedHandle {
- public:
-  using Type = typename Traits::Type;
-  ScopedHandle() : m_h(Traits::Invalid()) {}
-  explicit ScopedHandle(Type h) : m_h(h) {}
-  ~ScopedHandle() { Reset(); }
-  ScopedHandle(ScopedHandle&& o) noexcept : m_h(o.Release()) {}
-  ScopedHandle& operator=(ScopedHandle&& o) noexcept {
-    if (this != &o) Reset(o.Release());
-    return *this;
-  }
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
+#include "code/utility/scopedhandle.h"
 
-  Type Get() const { return m_h; }
-  bool IsValid() const { return m_h != Traits::Invalid(); }
-  explicit operator bool() const { return IsValid(); }
-  Type Release() {
-    Type h = m_h;
-    m_h = Traits::Invalid();
-    return h;
-  }
-  void Reset(Type h = Traits::Invalid()) {
-    if (IsValid()) Traits::Close(m_h);
-    m_h = h;
-  }
+// Traits of the Windows types; ScopedHandle, ScopedKernelHandle and
+// ScopedInternet themselves are in scopedhandle.h.
+static_assert(std::is_same<HANDLE, KernelHandleTraits::Type>::value, "a HANDLE is a void*");
 
- private:
-  Type m_h;
-};
-
-struct KernelHandleTraits {  // CreateFile, CreateEvent, processes, threads...
-  using Type = HANDLE;
-  static Type Invalid() { return nullptr; }
-  static void Close(Type h) {
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-  }
-};
 struct FileHandleTraits {  // CreateFileW, whose failure is INVALID_HANDLE_VALUE
   using Type = HANDLE;
   static Type Invalid() { return INVALID_HANDLE_VALUE; }
@@ -77,10 +43,25 @@ struct StdioFileTraits {
   static void Close(Type h) { std::fclose(h); }
 };
 
-using ScopedKernelHandle = ScopedHandle<KernelHandleTraits>;
 using ScopedFileHandle = ScopedHandle<FileHandleTraits>;
 using ScopedFindHandle = ScopedHandle<FindHandleTraits>;
 using ScopedRegKey = ScopedHandle<RegKeyTraits>;
 using ScopedModule = ScopedHandle<ModuleTraits>;
 using ScopedSocket = ScopedHandle<SocketTraits>;
 using ScopedStdioFile = ScopedHandle<StdioFileTraits>;
+
+// Blocks the system hands out to be released with GlobalFree (proxy option
+// texts, the auto-config script's answer).
+struct GlobalMemoryTraits {
+  using Type = HGLOBAL;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type h) { GlobalFree(h); }
+};
+struct SidTraits {  // AllocateAndInitializeSid
+  using Type = PSID;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type h) { FreeSid(h); }
+};
+
+using ScopedGlobalMemory = ScopedHandle<GlobalMemoryTraits>;
+using ScopedSid = ScopedHandle<SidTraits>;

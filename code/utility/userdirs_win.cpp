@@ -7,6 +7,7 @@
 #include "code/utility/boundedtext.h"
 #include "code/utility/limits.h"
 #include "code/utility/logsink.h"
+#include "code/utility/scopedhandle_win.h"
 #include "code/utility/textconv.h"
 #include "code/utility/userdirs.h"
 
@@ -156,20 +157,18 @@ bool IsUserAdmin() {
     QV_LOG(kFunction, 0, kSource, "OpenProcessToken Error %u\n", static_cast<unsigned>(GetLastError()));
     return false;
   }
+  const ScopedKernelHandle oToken(hToken);
   DWORD iSize = 0;
   if (!GetTokenInformation(hToken, TokenGroups, nullptr, 0, &iSize) &&
       GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
     QV_LOG(kFunction, 0, kSource, "GetTokenInformation Error %u\n", static_cast<unsigned>(GetLastError()));
-    CloseHandle(hToken);
     return false;
   }
   std::vector<unsigned char> aGroups(iSize, 0);
   if (iSize == 0 || !GetTokenInformation(hToken, TokenGroups, aGroups.data(), iSize, &iSize)) {
     QV_LOG(kFunction, 0, kSource, "GetTokenInformation Error %u\n", static_cast<unsigned>(GetLastError()));
-    CloseHandle(hToken);
     return false;
   }
-  CloseHandle(hToken);
   SID_IDENTIFIER_AUTHORITY oNtAuthority = SECURITY_NT_AUTHORITY;
   PSID pAdministrators = nullptr;
   if (!AllocateAndInitializeSid(&oNtAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0,
@@ -177,6 +176,7 @@ bool IsUserAdmin() {
     QV_LOG(kFunction, 0, kSource, "AllocateAndInitializeSid Error %u\n", static_cast<unsigned>(GetLastError()));
     return false;
   }
+  const ScopedSid oAdministrators(pAdministrators);
   bool bAdmin = false;
   const auto* pGroups = reinterpret_cast<const TOKEN_GROUPS*>(aGroups.data());
   for (DWORD i = 0; i < pGroups->GroupCount; ++i) {
@@ -192,7 +192,6 @@ bool IsUserAdmin() {
       QV_LOG(kFunction, 0, kSource, "The group SID is not enabled.\n");
     }
   }
-  FreeSid(pAdministrators);
   return bAdmin;
 }
 }  // namespace Utility

@@ -21,3 +21,19 @@ TEST(LogSink, NoWriterDropsSilently) {
   QV_LOG("f", 0, "s", "%s", "nothing");
   LogSink::SetWriter(prev);
 }
+
+TEST(LogSinkErrorMessage, PrefixThenCodeThenText) {
+  const struct {
+    const char* sPrefix;
+    int iError;
+    const char* sText;
+    const char* sExpected;
+  } cases[] = {
+      {"HSR failed. ", 12029, "Cannot connect.\r\n", "HSR failed. error code: 12029, error: Cannot connect.\r\n"},
+      {"", 0, "", "error code: 0, error: "},
+      {"100% ", -1, "%s %d", "100% error code: -1, error: %s %d"},
+      {"No keyword, ", 5, nullptr, "No keyword, error code: 5, error: "},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(LogSink::ErrorMessage(c.sPrefix, c.iError, c.sText), c.sExpected) << c.sPrefix;
+}

@@ -15,8 +15,8 @@ class Probe : public MyThread {
     m_iPriority = GetThreadPriority(GetCurrentThread());
     m_uRunThreadId = GetCurrentThreadId();
     // The started event is already signalled, the finished one not yet.
-    m_bStartedBeforeBody = WaitForSingleObject(m_hStartedEvent, 0) == WAIT_OBJECT_0;
-    m_bFinishedBeforeEnd = WaitForSingleObject(m_hFinishedEvent, 0) == WAIT_OBJECT_0;
+    m_bStartedBeforeBody = WaitForSingleObject(m_hStartedEvent.Get(), 0) == WAIT_OBJECT_0;
+    m_bFinishedBeforeEnd = WaitForSingleObject(m_hFinishedEvent.Get(), 0) == WAIT_OBJECT_0;
     m_pFilter = SetUnhandledExceptionFilter(nullptr);
     SetUnhandledExceptionFilter(m_pFilter);
   }
@@ -34,9 +34,9 @@ TEST(MyThreadStart, RunsTheBodyBetweenTheEventsAtTheChosenPriority) {
     Probe probe;
     probe.m_bTimeCritical = bTimeCritical;
     ASSERT_NE(probe.Start(), nullptr);
-    EXPECT_EQ(probe.Start(), probe.m_hThread);  // a second start changes nothing
-    ASSERT_EQ(WaitForSingleObject(probe.m_hThread, 30000), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(probe.m_hFinishedEvent, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(probe.Start(), probe.m_hThread.Get());  // a second start changes nothing
+    ASSERT_EQ(WaitForSingleObject(probe.m_hThread.Get(), 30000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(probe.m_hFinishedEvent.Get(), 0), WAIT_OBJECT_0);
     EXPECT_TRUE(probe.m_bStartedBeforeBody);
     EXPECT_FALSE(probe.m_bFinishedBeforeEnd);
     EXPECT_EQ(probe.m_uRunThreadId, probe.m_uThreadId);
@@ -51,7 +51,7 @@ TEST(MyThreadStart, InstallsTheCrashFilterOnItsThread) {
   Probe probe;
   probe.m_bTimeCritical = false;
   ASSERT_NE(probe.Start(), nullptr);
-  ASSERT_EQ(WaitForSingleObject(probe.m_hThread, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(probe.m_hThread.Get(), 30000), WAIT_OBJECT_0);
   EXPECT_NE(probe.m_pFilter, nullptr);
   SetUnhandledExceptionFilter(nullptr);
 }
