@@ -9,7 +9,7 @@ Requests answered
   GET  /as/wapi/get_client_size   size of the package: "<__ClientSize__>N</__ClientSize__>"
                                    with xml_format=Y, else the bare decimal N (0 without a package)
   GET  /as/wapi/get_client        the package bytes (404 without a package), with ETag,
-                                   Last-Modified and Accept-Ranges: bytes; a single
+                                   Last-Modified and (in a 200) Accept-Ranges: bytes; a single
                                    "Range: bytes=N-" (or N-M, -K) is answered 206 with
                                    Content-Range, or 416 past the end; "If-Range" with the
                                    current ETag or Last-Modified text keeps the range, any
@@ -324,17 +324,18 @@ def _package_reply(state, req):
         headers.append(("Last-Modified", last_modified))
     if not serving["ranges"]:
         return 200, PACKAGE_TYPE, data, headers
-    headers.append(("Accept-Ranges", "bytes"))
+    # As nginx does: only a whole reply says that ranges may be asked for.
+    whole = headers + [("Accept-Ranges", "bytes")]
     wanted = req.header("Range")
     if wanted is None:
-        return 200, PACKAGE_TYPE, data, headers
+        return 200, PACKAGE_TYPE, data, whole
     condition = req.header("If-Range")
     if condition is not None and not ((serving["etag"] and condition == etag) or
                                       (serving["last_modified"] and condition == last_modified)):
-        return 200, PACKAGE_TYPE, data, headers  # the package changed: all of it
+        return 200, PACKAGE_TYPE, data, whole  # the package changed: all of it
     span = parse_range(wanted, len(data))
     if span is None:
-        return 200, PACKAGE_TYPE, data, headers
+        return 200, PACKAGE_TYPE, data, whole
     if span == UNSATISFIABLE:
         return 416, "text/html", b"", [("Content-Range", "bytes */%d" % len(data))] + headers
     first, last = span

@@ -3,12 +3,13 @@ ranges and validators, TLS, program mode."""
 import email.utils
 import json
 import os
-import socket
-import ssl
 import sys
 import urllib.parse
 
 import pytest
+
+import rawhttp
+from rawhttp import split_reply
 
 sys.path.insert(0, os.path.join(os.environ.get("QV_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", "..")),
                                 "tests", "server"))
@@ -18,33 +19,8 @@ HOST = "127.0.0.2"
 PACKAGE = bytes(range(256)) * 40  # 10240 bytes
 
 
-def exchange(port, raw, host=HOST, tls=False, timeout=30):
-    """Sends raw bytes, reads until the server closes; returns the reply bytes."""
-    sock = socket.create_connection((host, port), timeout=timeout)
-    if tls:
-        ctx = ssl.create_default_context()
-        ctx.check_hostname = False
-        ctx.verify_mode = ssl.CERT_NONE
-        sock = ctx.wrap_socket(sock)
-    with sock:
-        sock.sendall(raw)
-        data = b""
-        while True:
-            try:
-                chunk = sock.recv(65536)
-            except ConnectionResetError:
-                break
-            if not chunk:
-                break
-            data += chunk
-    return data
-
-
-def split_reply(data):
-    head, _, body = data.partition(b"\r\n\r\n")
-    lines = head.decode("latin-1").split("\r\n")
-    headers = {l.split(":", 1)[0]: l.split(":", 1)[1].strip() for l in lines[1:]}
-    return lines[0], headers, body
+def exchange(port, raw, **kw):
+    return rawhttp.exchange(port, raw, host=HOST, **kw)
 
 
 def get(port, target, extra=b"", **kw):
@@ -218,7 +194,7 @@ def package_reply(srv, status, first=None, last=None, ranges=True, etag=True, la
         head += "ETag: %s\r\n" % srv.package_etag
     if last_modified:
         head += "Last-Modified: %s\r\n" % srv.package_last_modified
-    if ranges:
+    if ranges and status == 200:
         head += "Accept-Ranges: bytes\r\n"
     return head.encode() + b"Connection: close\r\n\r\n" + body
 
