@@ -12,8 +12,7 @@ import sys
 import pytest
 
 import harness
-from packagekit import QVPACK, assert_unpacked, make_client, read_trace, settings, start_starter, wait_for_line, \
-    write_files
+from packagekit import QVPACK, assert_unpacked, make_client, read_trace, run_until, settings, write_files
 
 sys.path.insert(0, str(harness.SOURCE_DIR / "tests" / "server"))
 from nginxserver import CuttingRelay, NginxServer, nginx_available  # noqa: E402
@@ -46,13 +45,7 @@ def run_starter(prefix, port, trace, line=STARTED):
     """Runs the test build with settings for ADDRESS:port (and a sid, so the
     installation report is sent too) until the run log shows line."""
     config = (settings(ADDRESS, port) + "<__StarterSid__>%s</__StarterSid__>" % SID).encode()
-    proc = start_starter(prefix, {"starter.txt": config}, {"QV_TEST_WINDOW_TRACE": prefix.to_windows(trace)})
-    try:
-        wait_for_line(prefix, line)
-    finally:
-        prefix.stop()
-        proc.wait(timeout=60)
-    return prefix.run_log_messages()
+    return run_until(prefix, {"starter.txt": config}, line, {"QV_TEST_WINDOW_TRACE": prefix.to_windows(trace)})
 
 
 @pytest.fixture
