@@ -50,7 +50,7 @@ Records (one per request, in arrival order)
 Fault switches (set per test; the first matching fault applies)
   set_fault(path=None, port=None, match=None, times=None, status=None, body=None,
             raw=None, drop_after=None, stall=None, rate=None, omit_length=False,
-            content_length=None, require_proxy=False)
+            content_length=None, require_proxy=False, replace_with=None)
     path            applies only to this request path, or to every path under it
                     when it ends with "/" (so get_client never covers get_client_size)
     port            applies only to this listening port
@@ -69,6 +69,9 @@ Fault switches (set per test; the first matching fault applies)
     content_length  announce this Content-Length instead of the true one
     require_proxy   requests that did not come through a proxy are answered with a
                     connection reset
+    replace_with    once this reply is out (or cut), serve these package bytes (in
+                    program mode: the path of a file) instead: the package changes
+                    between two requests exactly
 
 Use from pytest (in the test's own process)
     sys.path.insert(0, os.path.join(os.environ["QV_SOURCE_DIR"], "tests", "server"))
@@ -197,7 +200,7 @@ class _Record(Request):
 
 
 FAULT_KEYS = ("path", "port", "match", "raw", "times", "status", "body", "drop_after", "stall",
-              "rate", "omit_length", "content_length", "require_proxy")
+              "rate", "omit_length", "content_length", "require_proxy", "replace_with")
 
 
 class _State:
@@ -401,6 +404,13 @@ class _Handler(socketserver.BaseRequestHandler):
             if isinstance(payload, str):
                 payload = payload.encode("latin-1")
         self._send(status, ctype, payload, fault, headers, req)
+        replacement = fault.get("replace_with")
+        if replacement is not None:
+            if isinstance(replacement, str):
+                with open(replacement, "rb") as f:
+                    replacement = f.read()
+            with state.lock:
+                state.replace_package(replacement)
 
     @staticmethod
     def _answer(state, req):

@@ -154,8 +154,11 @@ def test_program_mode(tmp_path):
         port = p.listeners[0][1]
         assert get(port, "/as/wapi/get_client_size?xml_format=Y")[2] == b"<__ClientSize__>10</__ClientSize__>"
         assert get(port, "/as/wapi/ssi?sid=1")[2] == b"<__UserInput__>u1</__UserInput__>"
-        p.set_fault(path="/as/wapi/get_client", drop_after=3)
+        pkg3 = tmp_path / "pkg3.bin"
+        pkg3.write_bytes(b"abc")
+        p.set_fault(path="/as/wapi/get_client", drop_after=3, times=1, replace_with=str(pkg3))
         assert get(port, "/as/wapi/get_client")[2] == b"012"
+        assert get(port, "/as/wapi/get_client")[2] == b"abc"
         pkg2 = tmp_path / "pkg2.bin"
         pkg2.write_bytes(b"xy")
         p.set_package(str(pkg2))
@@ -169,7 +172,7 @@ def test_program_mode(tmp_path):
         line, headers, body = get(port, "/as/wapi/get_client", extra=b"Range: bytes=1-\r\n")
         assert line == "HTTP/1.1 200 OK" and body == b"xy" and "Accept-Ranges" not in headers
     lines = [json.loads(l) for l in record.read_text().splitlines()]
-    assert [l["path"] for l in lines] == ["/as/wapi/get_client_size", "/as/wapi/ssi"] + ["/as/wapi/get_client"] * 4
+    assert [l["path"] for l in lines] == ["/as/wapi/get_client_size", "/as/wapi/ssi"] + ["/as/wapi/get_client"] * 5
     assert lines[0]["raw"].startswith("GET /as/wapi/get_client_size?xml_format=Y HTTP/1.0\r\n")
 
 
@@ -289,3 +292,14 @@ def test_dropped_transfer_resumes_with_a_range(srv):
     assert third == package_reply(srv, 206, 9000, 10239)[:-1240 + 100]
     assert [r.body_sent for r in srv.requests] == [3000, 7240, 100]
     assert srv.requests[1].raw == raw
+
+
+def test_package_replaced_right_after_a_cut_reply(srv):
+    replaced = PACKAGE[::-1]
+    srv.set_fault(path="/as/wapi/get_client", drop_after=3000, times=1, replace_with=replaced)
+    old_etag = srv.package_etag
+    _, first = ask_package(srv, b"")
+    assert split_reply(first)[1]["ETag"] == old_etag and split_reply(first)[2] == PACKAGE[:3000]
+    assert srv.package_etag != old_etag
+    _, second = ask_package(srv, b"Range: bytes=3000-\r\nIf-Range: %s\r\n" % old_etag.encode())
+    assert second == package_reply(srv, 200, package=replaced)
