@@ -15,12 +15,9 @@ import harness
 from packagekit import QVPACK, assert_unpacked, make_client, read_trace, run_until, settings, write_files
 
 sys.path.insert(0, str(harness.SOURCE_DIR / "tests" / "server"))
-from nginxserver import CuttingRelay, NginxServer, nginx_available  # noqa: E402
+from nginxserver import CuttingRelay, NginxServer  # noqa: E402
 
-pytestmark = [
-    pytest.mark.skipif(not QVPACK.exists(), reason="needs the native qvpack (build preset native)"),
-    pytest.mark.skipif(not nginx_available(), reason="needs nginx (scripts/bootstrap installs nginx-light)"),
-]
+pytestmark = pytest.mark.skipif(not QVPACK.exists(), reason="needs the native qvpack (build preset native)")
 
 # Loopback address of this file's servers (other test files use others).
 ADDRESS = "127.0.72.2"

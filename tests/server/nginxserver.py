@@ -111,6 +111,8 @@ class NginxServer:
         self.proc = None
 
     def start(self):
+        if not nginx_available():
+            raise RuntimeError("nginx is missing: scripts/bootstrap installs nginx-light")
         out = open(self.folder / "logs" / "nginx.out", "wb")
         try:
             self.proc = subprocess.Popen([NGINX, "-p", str(self.folder) + "/", "-c",
