@@ -45,7 +45,7 @@ Records (one per request, in arrival order)
   params (decoded query, dict of first values), via_proxy (a Via header or an
   absolute-form request target); once the reply is out also reply_head (the
   status line and headers exactly as sent, bytes) and body_sent (body bytes
-  that went out).
+  that went out); a --record file is written on arrival, without these two.
 
 Fault switches (set per test; the first matching fault applies)
   set_fault(path=None, port=None, match=None, times=None, status=None, body=None,
