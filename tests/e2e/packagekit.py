@@ -60,6 +60,18 @@ def wait_for_line(prefix, text, timeout=120):
     assert ok, "no %r in the run log:\n%s" % (text, "\n".join(prefix.run_log_messages()))
 
 
+def run_until(prefix, files, line, env=None):
+    """Runs the test build with the files beside it until a run-log message
+    contains line; ends its Wine server and gives the run-log messages."""
+    proc = start_starter(prefix, files, env)
+    try:
+        wait_for_line(prefix, line)
+    finally:
+        prefix.stop()
+        proc.wait(timeout=60)
+    return prefix.run_log_messages()
+
+
 def assert_unpacked(folder, files):
     for name, data in files.items():
         assert (Path(folder) / name.replace("\\", "/")).read_bytes() == data, name

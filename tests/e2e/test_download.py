@@ -8,8 +8,8 @@ import sys
 import pytest
 
 import harness
-from packagekit import QVCFG, QVPACK, assert_unpacked, make_client, pack, read_trace, settings, start_starter, \
-    wait_for_line, write_files
+from packagekit import QVCFG, QVPACK, assert_unpacked, make_client, pack, read_trace, run_until, settings, \
+    start_starter, wait_for_line, write_files
 
 sys.path.insert(0, str(harness.SOURCE_DIR / "tests" / "server"))
 from accountserver import AccountServer  # noqa: E402
@@ -24,16 +24,6 @@ def client(tmp_path):
     folder = tmp_path / "client"
     files = make_client(folder)
     return files, pack(folder, tmp_path / "PCClient.zip")
-
-
-def run_until(prefix, files, line, env=None):
-    proc = start_starter(prefix, files, env)
-    try:
-        wait_for_line(prefix, line)
-    finally:
-        prefix.stop()
-        proc.wait(timeout=60)
-    return prefix.run_log_messages()
 
 
 def test_download_shows_progress_unpacks_and_hands_over_the_settings(wine_prefix, client, tmp_path):

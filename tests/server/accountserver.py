@@ -8,7 +8,12 @@ every request exactly as it arrived.
 Requests answered
   GET  /as/wapi/get_client_size   size of the package: "<__ClientSize__>N</__ClientSize__>"
                                    with xml_format=Y, else the bare decimal N (0 without a package)
-  GET  /as/wapi/get_client        the package bytes (404 without a package)
+  GET  /as/wapi/get_client        the package bytes (404 without a package), with ETag,
+                                   Last-Modified and (in a 200) Accept-Ranges: bytes; a single
+                                   "Range: bytes=N-" (or N-M, -K) is answered 206 with
+                                   Content-Range, or 416 past the end; "If-Range" with the
+                                   current ETag or Last-Modified text keeps the range, any
+                                   other value gets 200 and the whole package
   GET  /as/wapi/ssi               installation report: "<__UserInput__>v</__UserInput__>" when a
                                    user input is set, else "OK"
   POST /aspx/web_conference/common/GWErrorServer.aspx
@@ -25,17 +30,27 @@ Listeners
   127.0.0.2:443 with TLS. TLS uses a self-signed certificate made with the
   openssl command when the server starts (kept in a temporary folder).
 
+Package validators
+  The ETag is a hash of the package bytes (so it changes exactly when the
+  bytes do); Last-Modified is the time the package was set, moved at least one
+  second past the previous one when the bytes change, so neither validator
+  can survive a replacement. set_serving(ranges=False) answers every request
+  with 200 and the whole package and sends no Accept-Ranges;
+  set_serving(etag=False) or (last_modified=False) leaves that validator out.
+
 Records (one per request, in arrival order)
   seq, listener ("addr:port"), tls, client ("addr:port"), raw (the request
   exactly as received: head and body bytes), request_line, headers (list of
   [name, value] in order), body (bytes), method, target, path, query,
   params (decoded query, dict of first values), via_proxy (a Via header or an
-  absolute-form request target).
+  absolute-form request target); once the reply is out also reply_head (the
+  status line and headers exactly as sent, bytes) and body_sent (body bytes
+  that went out); a --record file is written on arrival, without these two.
 
 Fault switches (set per test; the first matching fault applies)
   set_fault(path=None, port=None, match=None, times=None, status=None, body=None,
             raw=None, drop_after=None, stall=None, rate=None, omit_length=False,
-            content_length=None, require_proxy=False)
+            content_length=None, require_proxy=False, replace_with=None)
     path            applies only to this request path, or to every path under it
                     when it ends with "/" (so get_client never covers get_client_size)
     port            applies only to this listening port
@@ -45,7 +60,8 @@ Fault switches (set per test; the first matching fault applies)
     status          reply status code (the normal body is kept unless body is given)
     body            reply body (text or bytes) instead of the normal one
     raw             send exactly these bytes (text or bytes) as the whole reply
-    drop_after      send the head and this many body bytes, then close the connection
+    drop_after      send the head and this many body bytes (of this reply: for a 206
+                    counted from the range's start), then close the connection
     stall           wait this many seconds (or until the server stops) without
                     answering, then close without a reply
     rate            send the reply at most this many bytes per second
@@ -53,6 +69,9 @@ Fault switches (set per test; the first matching fault applies)
     content_length  announce this Content-Length instead of the true one
     require_proxy   requests that did not come through a proxy are answered with a
                     connection reset
+    replace_with    once this reply is out (or cut), serve these package bytes (in
+                    program mode: the path of a file) instead: the package changes
+                    between two requests exactly
 
 Use from pytest (in the test's own process)
     sys.path.insert(0, os.path.join(os.environ["QV_SOURCE_DIR"], "tests", "server"))
@@ -75,6 +94,7 @@ Use as a program (the demo and the Windows end-to-end tests)
     POST /__qv__/fault      JSON object with the set_fault arguments
     POST /__qv__/clear      drop faults and records
     POST /__qv__/package    body: a file path to serve as the package
+    POST /__qv__/serving    JSON object with the set_serving arguments
     POST /__qv__/pac        body: the auto-config script text
     POST /__qv__/userinput  body: the user input of the ssi reply
     GET  /__qv__/requests   JSON list of the records (raw/body as latin-1 text)
@@ -83,9 +103,12 @@ Use as a program (the demo and the Windows end-to-end tests)
 """
 
 import argparse
+import email.utils
+import hashlib
 import http
 import json
 import os
+import re
 import shutil
 import signal
 import socket
@@ -106,6 +129,10 @@ MAX_HEAD = 65536
 MAX_BODY = 64 * 1024 * 1024
 SOCKET_TIMEOUT = 60.0
 DEFAULT_PAC = 'function FindProxyForURL(url, host) { return "DIRECT"; }\n'
+PACKAGE_TYPE = "application/octet-stream"
+SERVING_KEYS = ("ranges", "etag", "last_modified")
+_RANGE_NUMBER = re.compile(r"[0-9]*")
+UNSATISFIABLE = "unsatisfiable"
 
 
 class Request:
@@ -139,6 +166,8 @@ class Request:
         self.path, _, self.query = target.partition("?")
         self.params = {k: v[0] for k, v in urllib.parse.parse_qs(
             self.query, keep_blank_values=True).items()}
+        self.reply_head = None
+        self.body_sent = 0
 
     def header(self, name):
         for n, v in self.headers:
@@ -154,6 +183,8 @@ class Request:
             "body": self.body.decode("latin-1"), "method": self.method,
             "target": self.target, "path": self.path, "query": self.query,
             "params": self.params, "via_proxy": self.via_proxy,
+            "reply_head": None if self.reply_head is None else self.reply_head.decode("latin-1"),
+            "body_sent": self.body_sent,
         }
 
 
@@ -164,17 +195,23 @@ class _Record(Request):
         self.__dict__.update(d)
         self.raw = d["raw"].encode("latin-1")
         self.body = d["body"].encode("latin-1")
+        if d.get("reply_head") is not None:
+            self.reply_head = d["reply_head"].encode("latin-1")
 
 
 FAULT_KEYS = ("path", "port", "match", "raw", "times", "status", "body", "drop_after", "stall",
-              "rate", "omit_length", "content_length", "require_proxy")
+              "rate", "omit_length", "content_length", "require_proxy", "replace_with")
 
 
 class _State:
     def __init__(self, package, pac, user_input, record_file):
         self.lock = threading.Lock()
         self.cond = threading.Condition(self.lock)
-        self.package = package
+        self.package = None
+        self.etag = None
+        self.modified = 0
+        self.serving = {key: True for key in SERVING_KEYS}
+        self.replace_package(package)
         self.pac = pac
         self.user_input = user_input
         self.faults = []
@@ -192,6 +229,19 @@ class _State:
                     f.write(json.dumps(req.to_json()) + "\n")
             self.cond.notify_all()
             return req
+
+    def replace_package(self, data):
+        """Serves new package bytes (None: no package). The validators move on
+        only when the bytes change; the caller holds the lock (or no listener
+        runs yet)."""
+        if data is not None and data == self.package:
+            return
+        self.package = data
+        if data is not None:
+            self.etag = '"%s"' % hashlib.sha256(data).hexdigest()[:32]
+            # Dates have whole seconds: a replacement within the same second
+            # still gets a later Last-Modified than the package it replaces.
+            self.modified = max(int(time.time()), self.modified + 1)
 
     def take_fault(self, req, port):
         with self.lock:
@@ -236,6 +286,64 @@ def _read_request(conn):
             break
         body += chunk
     return head, body
+
+
+def parse_range(text, size):
+    """The one byte range a Range header asks of size bytes: (first, last),
+    UNSATISFIABLE, or None for a header that is ignored (another unit,
+    several ranges, bad syntax), which gets the whole body."""
+    unit, _, spec = text.partition("=")
+    if unit.strip().lower() != "bytes" or "," in spec:
+        return None
+    start, dash, end = spec.strip().partition("-")
+    start, end = start.strip(), end.strip()
+    if not dash or not _RANGE_NUMBER.fullmatch(start) or not _RANGE_NUMBER.fullmatch(end) or not (start or end):
+        return None
+    if not start:  # the last <end> bytes
+        count = int(end)
+        if count == 0 or size == 0:
+            return UNSATISFIABLE
+        return max(0, size - count), size - 1
+    first = int(start)
+    if end and int(end) < first:
+        return None
+    if first >= size:
+        return UNSATISFIABLE
+    return first, min(int(end), size - 1) if end else size - 1
+
+
+def _package_reply(state, req):
+    """(status, content type, body, extra headers) for a package request."""
+    with state.lock:
+        data, etag, modified = state.package, state.etag, state.modified
+        serving = dict(state.serving)
+    if data is None:
+        return 404, "text/html", b"no package", []
+    last_modified = email.utils.formatdate(modified, usegmt=True)
+    headers = []
+    if serving["etag"]:
+        headers.append(("ETag", etag))
+    if serving["last_modified"]:
+        headers.append(("Last-Modified", last_modified))
+    if not serving["ranges"]:
+        return 200, PACKAGE_TYPE, data, headers
+    # As nginx does: only a whole reply says that ranges may be asked for.
+    whole = headers + [("Accept-Ranges", "bytes")]
+    wanted = req.header("Range")
+    if wanted is None:
+        return 200, PACKAGE_TYPE, data, whole
+    condition = req.header("If-Range")
+    if condition is not None and not ((serving["etag"] and condition == etag) or
+                                      (serving["last_modified"] and condition == last_modified)):
+        return 200, PACKAGE_TYPE, data, whole  # the package changed: all of it
+    span = parse_range(wanted, len(data))
+    if span is None:
+        return 200, PACKAGE_TYPE, data, whole
+    if span == UNSATISFIABLE:
+        return 416, "text/html", b"", [("Content-Range", "bytes */%d" % len(data))] + headers
+    first, last = span
+    return (206, PACKAGE_TYPE, data[first:last + 1],
+            [("Content-Range", "bytes %d-%d/%d" % (first, last, len(data)))] + headers)
 
 
 def _path_matches(path, pattern):
@@ -288,27 +396,36 @@ class _Handler(socketserver.BaseRequestHandler):
             except (OSError, ssl.SSLError):
                 pass
             return
-        status, ctype, payload = self._answer(state, req)
+        status, ctype, payload, headers = self._answer(state, req)
         if fault.get("status") is not None:
             status = int(fault["status"])
         if fault.get("body") is not None:
             payload = fault["body"]
             if isinstance(payload, str):
                 payload = payload.encode("latin-1")
-        self._send(status, ctype, payload, fault)
+        self._send(status, ctype, payload, fault, headers, req)
+        replacement = fault.get("replace_with")
+        if replacement is not None:
+            if isinstance(replacement, str):
+                with open(replacement, "rb") as f:
+                    replacement = f.read()
+            with state.lock:
+                state.replace_package(replacement)
 
     @staticmethod
     def _answer(state, req):
+        if req.path == "/as/wapi/get_client":
+            return _package_reply(state, req)
+        return _Handler._answer_text(state, req) + ([],)
+
+    @staticmethod
+    def _answer_text(state, req):
         text = "text/html"
         if req.path == "/as/wapi/get_client_size":
             size = len(state.package) if state.package is not None else 0
             if req.params.get("xml_format") == "Y":
                 return 200, text, b"<__ClientSize__>%d</__ClientSize__>" % size
             return 200, text, b"%d" % size
-        if req.path == "/as/wapi/get_client":
-            if state.package is None:
-                return 404, text, b"no package"
-            return 200, "application/octet-stream", state.package
         if req.path == "/as/wapi/ssi":
             if state.user_input is not None:
                 return 200, text, ("<__UserInput__>%s</__UserInput__>" % state.user_input).encode("utf-8")
@@ -324,7 +441,7 @@ class _Handler(socketserver.BaseRequestHandler):
             return 200, "application/x-ns-proxy-autoconfig", state.pac.encode("utf-8")
         return 404, text, b"not found"
 
-    def _send(self, status, ctype, payload, fault):
+    def _send(self, status, ctype, payload, fault, headers=(), req=None):
         conn = self.request
         try:
             reason = http.HTTPStatus(status).phrase
@@ -334,21 +451,26 @@ class _Handler(socketserver.BaseRequestHandler):
         if not fault.get("omit_length"):
             length = fault.get("content_length")
             head += "Content-Length: %d\r\n" % (len(payload) if length is None else int(length))
+        for name, value in headers:
+            head += "%s: %s\r\n" % (name, value)
         head += "Connection: close\r\n\r\n"
+        head = head.encode("latin-1")
         if fault.get("drop_after") is not None:
             payload = payload[:int(fault["drop_after"])]
         rate = fault.get("rate")
+        step = max(1, int(rate) // 10) if rate else max(1, len(payload))
         try:
-            conn.sendall(head.encode("latin-1"))
-            if rate:
-                step = max(1, int(rate) // 10)
-                for i in range(0, len(payload), step):
-                    if self.server.qv_state.stopping.is_set():
-                        return
-                    conn.sendall(payload[i:i + step])
+            conn.sendall(head)
+            if req is not None:
+                req.reply_head = head
+            for i in range(0, len(payload), step):
+                if rate and self.server.qv_state.stopping.is_set():
+                    return
+                conn.sendall(payload[i:i + step])
+                if req is not None:
+                    req.body_sent += len(payload[i:i + step])
+                if rate:
                     time.sleep(step / float(rate))
-            else:
-                conn.sendall(payload)
         except (OSError, ssl.SSLError):
             pass
 
@@ -368,7 +490,9 @@ class _Handler(socketserver.BaseRequestHandler):
             with open(text, "rb") as f:
                 data = f.read()
             with state.lock:
-                state.package = data
+                state.replace_package(data)
+        elif path == "serving":
+            state_serving(state, **json.loads(text))
         elif path == "pac":
             state.pac = text
         elif path == "userinput":
@@ -391,6 +515,14 @@ def state_fault(state, **kwargs):
         raise ValueError("unknown fault switch: %s" % ", ".join(sorted(unknown)))
     with state.lock:
         state.faults.append(dict(kwargs))
+
+
+def state_serving(state, **kwargs):
+    unknown = set(kwargs) - set(SERVING_KEYS)
+    if unknown:
+        raise ValueError("unknown serving switch: %s" % ", ".join(sorted(unknown)))
+    with state.lock:
+        state.serving.update({key: bool(value) for key, value in kwargs.items()})
 
 
 class _TCPServer(socketserver.ThreadingTCPServer):
@@ -498,7 +630,23 @@ class AccountServer:
             with open(data, "rb") as f:
                 data = f.read()
         with self.state.lock:
-            self.state.package = data
+            self.state.replace_package(data)
+
+    def set_serving(self, ranges=None, etag=None, last_modified=None):
+        """Range support and which validators the package replies carry
+        (all on at the start); an argument left None is not changed."""
+        state_serving(self.state, **{k: v for k, v in (("ranges", ranges), ("etag", etag),
+                                                       ("last_modified", last_modified)) if v is not None})
+
+    @property
+    def package_etag(self):
+        with self.state.lock:
+            return self.state.etag
+
+    @property
+    def package_last_modified(self):
+        with self.state.lock:
+            return email.utils.formatdate(self.state.modified, usegmt=True)
 
     def set_pac(self, text):
         self.state.pac = text
@@ -574,6 +722,9 @@ class AccountServerProcess:
 
     def set_package(self, path):
         self._call("package", path)
+
+    def set_serving(self, **kwargs):
+        self._call("serving", json.dumps(kwargs))
 
     def set_pac(self, text):
         self._call("pac", text)

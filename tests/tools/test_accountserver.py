@@ -1,12 +1,15 @@
-"""The local account server: replies, exact records, fault switches, TLS, program mode."""
+"""The local account server: replies, exact records, fault switches, package
+ranges and validators, TLS, program mode."""
+import email.utils
 import json
 import os
-import socket
-import ssl
 import sys
 import urllib.parse
 
 import pytest
+
+import rawhttp
+from rawhttp import split_reply
 
 sys.path.insert(0, os.path.join(os.environ.get("QV_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", "..")),
                                 "tests", "server"))
@@ -16,33 +19,8 @@ HOST = "127.0.0.2"
 PACKAGE = bytes(range(256)) * 40  # 10240 bytes
 
 
-def exchange(port, raw, host=HOST, tls=False, timeout=30):
-    """Sends raw bytes, reads until the server closes; returns the reply bytes."""
-    sock = socket.create_connection((host, port), timeout=timeout)
-    if tls:
-        ctx = ssl.create_default_context()
-        ctx.check_hostname = False
-        ctx.verify_mode = ssl.CERT_NONE
-        sock = ctx.wrap_socket(sock)
-    with sock:
-        sock.sendall(raw)
-        data = b""
-        while True:
-            try:
-                chunk = sock.recv(65536)
-            except ConnectionResetError:
-                break
-            if not chunk:
-                break
-            data += chunk
-    return data
-
-
-def split_reply(data):
-    head, _, body = data.partition(b"\r\n\r\n")
-    lines = head.decode("latin-1").split("\r\n")
-    headers = {l.split(":", 1)[0]: l.split(":", 1)[1].strip() for l in lines[1:]}
-    return lines[0], headers, body
+def exchange(port, raw, **kw):
+    return rawhttp.exchange(port, raw, host=HOST, **kw)
 
 
 def get(port, target, extra=b"", **kw):
@@ -176,8 +154,11 @@ def test_program_mode(tmp_path):
         port = p.listeners[0][1]
         assert get(port, "/as/wapi/get_client_size?xml_format=Y")[2] == b"<__ClientSize__>10</__ClientSize__>"
         assert get(port, "/as/wapi/ssi?sid=1")[2] == b"<__UserInput__>u1</__UserInput__>"
-        p.set_fault(path="/as/wapi/get_client", drop_after=3)
+        pkg3 = tmp_path / "pkg3.bin"
+        pkg3.write_bytes(b"abc")
+        p.set_fault(path="/as/wapi/get_client", drop_after=3, times=1, replace_with=str(pkg3))
         assert get(port, "/as/wapi/get_client")[2] == b"012"
+        assert get(port, "/as/wapi/get_client")[2] == b"abc"
         pkg2 = tmp_path / "pkg2.bin"
         pkg2.write_bytes(b"xy")
         p.set_package(str(pkg2))
@@ -185,7 +166,140 @@ def test_program_mode(tmp_path):
         assert get(port, "/as/wapi/get_client")[2] == b"xy"
         reqs = p.requests
         assert len(reqs) == 1 and reqs[0].raw == b"GET /as/wapi/get_client HTTP/1.0\r\nHost: x\r\n\r\n"
+        assert reqs[0].reply_head.startswith(b"HTTP/1.1 200 OK\r\n") and reqs[0].body_sent == 2
+        assert get(port, "/as/wapi/get_client", extra=b"Range: bytes=1-\r\n")[2] == b"y"
+        p.set_serving(ranges=False)
+        line, headers, body = get(port, "/as/wapi/get_client", extra=b"Range: bytes=1-\r\n")
+        assert line == "HTTP/1.1 200 OK" and body == b"xy" and "Accept-Ranges" not in headers
     lines = [json.loads(l) for l in record.read_text().splitlines()]
-    assert [l["path"] for l in lines] == ["/as/wapi/get_client_size", "/as/wapi/ssi", "/as/wapi/get_client",
-                                          "/as/wapi/get_client"]
+    assert [l["path"] for l in lines] == ["/as/wapi/get_client_size", "/as/wapi/ssi"] + ["/as/wapi/get_client"] * 5
     assert lines[0]["raw"].startswith("GET /as/wapi/get_client_size?xml_format=Y HTTP/1.0\r\n")
+
+
+# -- the package: validators, ranges, replacement ------------------------
+
+def package_reply(srv, status, first=None, last=None, ranges=True, etag=True, last_modified=True, package=PACKAGE):
+    """The exact reply bytes the server owes for a package request."""
+    reasons = {200: "OK", 206: "Partial Content", 416: "Requested Range Not Satisfiable"}
+    if status == 206:
+        body = package[first:last + 1]
+    elif status == 416:
+        body = b""
+    else:
+        body = package
+    head = "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %d\r\n" % (
+        status, reasons[status], "text/html" if status == 416 else "application/octet-stream", len(body))
+    if status == 206:
+        head += "Content-Range: bytes %d-%d/%d\r\n" % (first, last, len(package))
+    if status == 416:
+        head += "Content-Range: bytes */%d\r\n" % len(package)
+    if etag:
+        head += "ETag: %s\r\n" % srv.package_etag
+    if last_modified:
+        head += "Last-Modified: %s\r\n" % srv.package_last_modified
+    if ranges and status == 200:
+        head += "Accept-Ranges: bytes\r\n"
+    return head.encode() + b"Connection: close\r\n\r\n" + body
+
+
+def ask_package(srv, extra, port=None):
+    raw = b"GET /as/wapi/get_client?client_type=0&client=pc&myrand11262017=a1 HTTP/1.1\r\nHost: x\r\n" + extra + b"\r\n"
+    return raw, exchange(port or srv.port(), raw)
+
+
+@pytest.mark.parametrize("headers, status, first, last", [
+    ("", 200, None, None),
+    ("Range: bytes=4000-", 206, 4000, 10239),
+    ("Range: bytes=0-", 206, 0, 10239),
+    ("Range: bytes=10239-", 206, 10239, 10239),
+    ("Range: bytes=100-199", 206, 100, 199),
+    ("Range: bytes=9000-20000", 206, 9000, 10239),
+    ("Range: bytes=-40", 206, 10200, 10239),
+    ("Range: bytes=10240-", 416, None, None),
+    ("Range: bytes=-0", 416, None, None),
+    # Ignored: the whole package.
+    ("Range: bytes=0-1,5-6", 200, None, None),
+    ("Range: pages=1-", 200, None, None),
+    ("Range: bytes=5-2", 200, None, None),
+    ("Range: bytes=x-", 200, None, None),
+    # If-Range keeps the range only for the current validator, compared exactly.
+    ("Range: bytes=4000-\r\nIf-Range: {etag}", 206, 4000, 10239),
+    ("Range: bytes=4000-\r\nIf-Range: {date}", 206, 4000, 10239),
+    ("Range: bytes=4000-\r\nIf-Range: \"0123\"", 200, None, None),
+    ("Range: bytes=4000-\r\nIf-Range: W/{etag}", 200, None, None),
+    ("Range: bytes=4000-\r\nIf-Range: Thu, 01 Jan 1970 00:00:00 GMT", 200, None, None),
+    ("If-Range: {etag}", 200, None, None),
+], ids=lambda v: v if isinstance(v, str) else None)
+def test_package_ranges_and_validators(srv, headers, status, first, last):
+    extra = headers.format(etag=srv.package_etag, date=srv.package_last_modified).encode()
+    raw, reply = ask_package(srv, extra + b"\r\n" if extra else b"")
+    assert reply == package_reply(srv, status, first, last)
+    record, = srv.requests
+    assert record.raw == raw
+    assert record.reply_head == reply[:reply.index(b"\r\n\r\n") + 4]
+    assert record.body_sent == len(reply) - len(record.reply_head)
+
+
+def test_validators_change_exactly_when_the_package_does(srv):
+    etag, date = srv.package_etag, srv.package_last_modified
+    assert etag.startswith('"') and etag.endswith('"') and len(etag) == 34
+    srv.set_package(bytes(PACKAGE))  # the same bytes again: nothing changes
+    assert (srv.package_etag, srv.package_last_modified) == (etag, date)
+    replaced = PACKAGE[::-1]
+    srv.set_package(replaced)
+    # A different hash, and a date at least a second later even within the same second.
+    assert srv.package_etag != etag
+    assert (email.utils.parsedate_to_datetime(srv.package_last_modified) -
+            email.utils.parsedate_to_datetime(date)).total_seconds() >= 1
+    for old in (etag, date):
+        _, reply = ask_package(srv, b"Range: bytes=4000-\r\nIf-Range: " + old.encode() + b"\r\n")
+        assert reply == package_reply(srv, 200, package=replaced)
+    _, reply = ask_package(srv, b"Range: bytes=4000-\r\nIf-Range: " + srv.package_etag.encode() + b"\r\n")
+    assert reply == package_reply(srv, 206, 4000, 10239, package=replaced)
+
+
+@pytest.mark.parametrize("serving", [dict(ranges=False), dict(etag=False), dict(last_modified=False),
+                                     dict(etag=False, last_modified=False)],
+                         ids=["no-ranges", "no-etag", "no-date", "no-validator"])
+def test_serving_switches(srv, serving):
+    srv.set_serving(**serving)
+    flags = dict(dict(ranges=True, etag=True, last_modified=True), **serving)
+    _, reply = ask_package(srv, b"")
+    assert reply == package_reply(srv, 200, **flags)
+    # A validator that is not sent does not keep a range either.
+    for validator, sent in ((srv.package_etag, flags["etag"]), (srv.package_last_modified, flags["last_modified"])):
+        _, reply = ask_package(srv, b"Range: bytes=10-\r\nIf-Range: " + validator.encode() + b"\r\n")
+        if flags["ranges"] and sent:
+            assert reply == package_reply(srv, 206, 10, 10239, **flags)
+        else:
+            assert reply == package_reply(srv, 200, **flags)
+    srv.set_serving(ranges=True, etag=True, last_modified=True)
+    assert ask_package(srv, b"Range: bytes=10-\r\n")[1] == package_reply(srv, 206, 10, 10239)
+
+
+def test_dropped_transfer_resumes_with_a_range(srv):
+    srv.set_fault(path="/as/wapi/get_client", drop_after=3000, times=1)
+    _, first = ask_package(srv, b"")
+    assert first == package_reply(srv, 200)[:-len(PACKAGE) + 3000]
+    head, _, got = first.partition(b"\r\n\r\n")
+    etag = split_reply(first)[1]["ETag"]
+    raw, second = ask_package(srv, b"Range: bytes=%d-\r\nIf-Range: %s\r\n" % (len(got), etag.encode()))
+    assert second == package_reply(srv, 206, 3000, 10239)
+    assert got + split_reply(second)[2] == PACKAGE
+    # drop_after counts the bytes of the reply it cuts, also for a range.
+    srv.set_fault(path="/as/wapi/get_client", drop_after=100, times=1)
+    _, third = ask_package(srv, b"Range: bytes=9000-\r\n")
+    assert third == package_reply(srv, 206, 9000, 10239)[:-1240 + 100]
+    assert [r.body_sent for r in srv.requests] == [3000, 7240, 100]
+    assert srv.requests[1].raw == raw
+
+
+def test_package_replaced_right_after_a_cut_reply(srv):
+    replaced = PACKAGE[::-1]
+    srv.set_fault(path="/as/wapi/get_client", drop_after=3000, times=1, replace_with=replaced)
+    old_etag = srv.package_etag
+    _, first = ask_package(srv, b"")
+    assert split_reply(first)[1]["ETag"] == old_etag and split_reply(first)[2] == PACKAGE[:3000]
+    assert srv.package_etag != old_etag
+    _, second = ask_package(srv, b"Range: bytes=3000-\r\nIf-Range: %s\r\n" % old_etag.encode())
+    assert second == package_reply(srv, 200, package=replaced)

@@ -3,6 +3,7 @@
 //   qvpack pack [--level N] <folder> <archive>   every file under folder, names with "\\"
 //   qvpack list <archive>                        one line per member: name, data length, mask
 //   qvpack check <archive>                       inflates every member, writes nothing
+//   qvpack publish [--level N] <folder> <root>   package and size answer for a web server
 //
 // Exit status 0 on success, 1 on a damaged archive or a failed step, 2 on usage.
 #include <algorithm>
@@ -17,6 +18,7 @@
 
 #include "code/utility/archive.h"
 #include "code/utility/logsink.h"
+#include "tools/qvpack/publish.h"
 
 namespace fs = std::filesystem;
 
@@ -25,7 +27,8 @@ int Usage() {
   std::fprintf(stderr,
                "usage: qvpack pack [--level N] <folder> <archive>\n"
                "       qvpack list <archive>\n"
-               "       qvpack check <archive>\n");
+               "       qvpack check <archive>\n"
+               "       qvpack publish [--level N] <folder> <root>\n");
   return 2;
 }
 
@@ -188,5 +191,6 @@ int main(int argc, char** argv) {
   }
   if (sCommand == "list" && argc == 3) return List(argv[2]);
   if (sCommand == "check" && argc == 3) return Check(argv[2]);
+  if (sCommand == "publish") return QvPublish::Run(argc, argv, &Pack);
   return Usage();
 }
