@@ -118,8 +118,14 @@ TEST(CngCrypto, VerifiesOpensslSignatures) {
     CngCrypto::Verifier verifier;
     const SignatureResult r = verifier.Verify(Load().keys.at(f[1]), message.data(), message.size(),
                                               reinterpret_cast<const std::uint8_t*>(signature.data()));
-    EXPECT_EQ(static_cast<int>(r), static_cast<int>(expected.at(f[4])))
-        << checked << ": key " << f[1] << ", " << f[4] << ", status 0x" << std::hex << verifier.Status();
+    if (f[4] == "key-rejected" && r == SignatureResult::kInvalid) {
+      // Windows refuses a point off the curve when importing it, Wine only
+      // when verifying: either way nothing verifies under it.
+      EXPECT_EQ(verifier.Status(), static_cast<long>(0xC000A000));
+    } else {
+      EXPECT_EQ(static_cast<int>(r), static_cast<int>(expected.at(f[4])))
+          << checked << ": key " << f[1] << ", " << f[4] << ", status 0x" << std::hex << verifier.Status();
+    }
     ++checked;
   }
   EXPECT_EQ(checked, 11);
@@ -155,4 +161,40 @@ TEST(CngCrypto, ChecksOpensslSignedPackages) {
     ++checked;
   }
   EXPECT_EQ(checked, 10);
+}
+
+// Not a test: scripts/bench_verify runs it for its figures. A 64 MiB package
+// goes through the checker as the starter will feed it (64 KiB at a time):
+// SHA-256 of every byte after the signature member and one ECDSA check.
+TEST(CngCryptoBench, DISABLED_CheckA64MiBPackage) {
+  std::string member;
+  for (const auto& f : Load().lines) {
+    if (f[0] == "package" && f[1] == "ok" && member.empty()) member = Unhex(f[3]);
+  }
+  ASSERT_EQ(member.compare(0, 17, std::string("\x0d\0\0\0.qvsignature\0", 17)), 0);
+  const std::size_t dataLength = static_cast<unsigned char>(member[17]) | (static_cast<unsigned char>(member[18]) << 8);
+  member.resize(23 + dataLength);
+  std::string package = member;
+  package.resize(member.size() + (std::size_t(64) << 20));
+  std::uint32_t x = 12345;
+  for (std::size_t i = member.size(); i < package.size(); ++i) {
+    x = x * 1103515245u + 12345u;
+    package[i] = static_cast<char>(x >> 24);
+  }
+  TrustedKeys keys;
+  keys.aKeys[keys.iCount++] = Load().keys.at("current");
+  LARGE_INTEGER frequency, t0, t1;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&t0);
+  CngCrypto::Sha256 hasher;
+  PackageChecker checker(hasher);
+  for (std::size_t i = 0; i < package.size(); i += 65536)
+    ASSERT_TRUE(checker.Feed(package.data() + i, std::min<std::size_t>(65536, package.size() - i)));
+  CngCrypto::Verifier verifier;
+  const Result r = checker.Finish(keys, "", verifier);
+  QueryPerformanceCounter(&t1);
+  // The statement is genuine but names another payload: every check ran.
+  ASSERT_EQ(static_cast<int>(r.verdict), static_cast<int>(Verdict::kByteCount)) << Describe(r, "");
+  const double ms = 1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(frequency.QuadPart);
+  std::printf("bench cng check of a 64 MiB package: %.0f ms (%.0f MiB/s)\n", ms, 64.0 * 1000.0 / ms);
 }

@@ -149,7 +149,7 @@ bool PrivateKey::Load(const std::string& sPath, std::string* pError) {
   EVP_PKEY* pKey = PEM_read_PrivateKey(pFile, nullptr, nullptr, nullptr);
   std::fclose(pFile);
   if (!pKey) {
-    if (pError) *pError = sPath + " holds no private key in PEM form: " + LastError();
+    if (pError) *pError = sPath + ": no private key read (not PEM, or no pass phrase for it): " + LastError();
     return false;
   }
   if (!IsP256(pKey)) {
