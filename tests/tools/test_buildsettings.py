@@ -65,6 +65,9 @@ BAD = [
      "(write .domain for a domain and every name under it)"),
     ("QV_ACCOUNT_SERVERS=example.com:8889",
      '"example.com:8889" is not a host name, a .domain or an IPv4 address (IPv6 addresses and ports are not supported)'),
+    ("QV_ACCOUNT_SERVERS=https://conference.example.com",
+     '"https://conference.example.com" is not a host name, a .domain or an IPv4 address '
+     "(write the host name alone, without a scheme or a path)"),
     ("QV_ACCOUNT_SERVERS=256.0.0.1", '"256.0.0.1" is not a host name, a .domain or an IPv4 address'),
     ("QV_ACCOUNT_SERVERS=ex_ample.com", '"ex_ample.com" is not a host name'),
     ("QV_ACCOUNT_SERVERS=..example.com", '"..example.com" is not a host name'),

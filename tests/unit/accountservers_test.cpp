@@ -97,7 +97,10 @@ TEST(AccountServers, RefusesMalformedSettings) {
       {"256.1.1.1", "not a host name, .domain or IPv4 address: \"256.1.1.1\""},
       {"10.0.0", "not a host name, .domain or IPv4 address: \"10.0.0\""},
       {"010.0.0.1", "not a host name, .domain or IPv4 address: \"010.0.0.1\""},
-      {"https://example.com", "not a host name, .domain or IPv4 address: \"https://example.com\""},
+      {"https://example.com",
+       "not a host name, .domain or IPv4 address: \"https://example.com\" (write the host name alone, without a "
+       "scheme or a path)"},
+      {"example.com/as", "not a host name, .domain or IPv4 address: \"example.com/as\" (write the host name alone"},
       {"ex_ample.com", "not a host name, .domain or IPv4 address: \"ex_ample.com\""},
       {std::string(64, 'a') + ".com", "not a host name, .domain or IPv4 address: \"aaaa"},
       {"a,b,c,d,e,f,g,h,i,j,k,l,m,n,o,p", nullptr},

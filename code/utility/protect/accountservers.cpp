@@ -94,7 +94,10 @@ bool ParseList(const char* sText, List* pList, std::string* pError) {
     if (!ParseEntry(p + iStart, i - iStart, &entry)) {
       if (pError) {
         *pError = "not a host name, .domain or IPv4 address: \"" + sToken.substr(0, kMaxNameLength + 2) + "\"";
-        if (sToken.find(':') != std::string::npos) *pError += " (IPv6 addresses and ports are not supported)";
+        if (sToken.find('/') != std::string::npos)
+          *pError += " (write the host name alone, without a scheme or a path)";
+        else if (sToken.find(':') != std::string::npos)
+          *pError += " (IPv6 addresses and ports are not supported)";
         if (sToken.compare(0, 2, "*.") == 0) *pError += " (write .domain for a domain and every name under it)";
       }
       return false;
