@@ -152,7 +152,7 @@ Statement SampleStatement() {
   KeyIdOf(kCurrent, st.aKeyId);
   for (std::size_t i = 0; i < kSha256Size; ++i) st.aSha256[i] = static_cast<std::uint8_t>((i % 16) * 0x11);
   st.iByteCount = 123456;
-  std::strcpy(st.sVersion, "5.1.0");
+  std::snprintf(st.sVersion, sizeof(st.sVersion), "%s", "5.1.0");
   st.iSignedAt = 1767225600;
   return st;
 }

@@ -34,10 +34,11 @@ bool Resolve(HMODULE hModule, const char* sName, T* pOut) {
 
 BcryptApi Load() {
   BcryptApi api;
-  wchar_t sPath[MAX_PATH + 16];
+  static const wchar_t kFile[] = L"\\bcrypt.dll";
+  wchar_t sPath[MAX_PATH + sizeof(kFile) / sizeof(kFile[0])];
   const UINT n = GetSystemDirectoryW(sPath, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return api;
-  std::wcscpy(sPath + n, L"\\bcrypt.dll");
+  std::memcpy(sPath + n, kFile, sizeof(kFile));
   // Never freed: worker threads may still hash while the process ends.
   const HMODULE hModule = LoadLibraryW(sPath);
   if (!hModule) return api;

@@ -106,8 +106,12 @@ int Keygen(const std::string& sFolder) {
   }
   const std::string sHex = PublicKeyHex(publicKey);
   std::FILE* pOut = std::fopen(publicPath.string().c_str(), "wx");
+  const bool bCreated = pOut != nullptr;
   if (!pOut || std::fprintf(pOut, "%s\n", sHex.c_str()) < 0 || std::fclose(pOut) != 0) {
     std::fprintf(stderr, "qvpack: cannot write %s\n", publicPath.u8string().c_str());
+    // No half pair: the next keygen in this folder starts afresh.
+    fs::remove(privatePath, ec);
+    if (bCreated) fs::remove(publicPath, ec);
     return 1;
   }
   std::uint8_t aId[kKeyIdSize];
