@@ -4,6 +4,7 @@
 //   qvpack list <archive>                        one line per member: name, data length, mask
 //   qvpack check <archive>                       inflates every member, writes nothing
 //   qvpack publish [--level N] <folder> <root>   package and size answer for a web server
+//   qvpack keygen | sign | verify                package signatures (Linux builds: OpenSSL)
 //
 // Exit status 0 on success, 1 on a damaged archive or a failed step, 2 on usage.
 #include <algorithm>
@@ -19,6 +20,9 @@
 #include "code/utility/archive.h"
 #include "code/utility/logsink.h"
 #include "tools/qvpack/publish.h"
+#ifdef QVPACK_SIGNING
+#include "tools/qvpack/signing/signcommands.h"
+#endif
 
 namespace fs = std::filesystem;
 
@@ -28,7 +32,8 @@ int Usage() {
                "usage: qvpack pack [--level N] <folder> <archive>\n"
                "       qvpack list <archive>\n"
                "       qvpack check <archive>\n"
-               "       qvpack publish [--level N] <folder> <root>\n");
+               "       qvpack publish [--level N] <folder> <root>\n"
+               "       qvpack keygen | sign | verify ...  (Linux build; without arguments: their usage)\n");
   return 2;
 }
 
@@ -192,5 +197,13 @@ int main(int argc, char** argv) {
   if (sCommand == "list" && argc == 3) return List(argv[2]);
   if (sCommand == "check" && argc == 3) return Check(argv[2]);
   if (sCommand == "publish") return QvPublish::Run(argc, argv, &Pack);
+  if (sCommand == "keygen" || sCommand == "sign" || sCommand == "verify") {
+#ifdef QVPACK_SIGNING
+    return SigningCommands::Run(argc, argv);
+#else
+    std::fprintf(stderr, "qvpack: %s needs OpenSSL: use the Linux build of qvpack\n", argv[1]);
+    return 2;
+#endif
+  }
   return Usage();
 }
