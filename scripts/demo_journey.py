@@ -25,9 +25,14 @@ import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
+# The 32-bit build is the one that ships; QV_DEMO_ARCH=win64 shows the other.
+ARCH = os.environ.get("QV_DEMO_ARCH") or "win32"
+if ARCH not in ("win32", "win64"):
+    sys.exit(f"QV_DEMO_ARCH must be win32 or win64, not {ARCH!r}")
+WIN_BUILD = ROOT / "build" / ARCH
 os.environ.setdefault("QV_SOURCE_DIR", str(ROOT))
-os.environ.setdefault("QV_BUILD_DIR", str(ROOT / "build" / "win64"))
-os.environ.setdefault("QV_BIN_DIR", str(ROOT / "build" / "win64" / "bin"))
+os.environ["QV_BUILD_DIR"] = str(WIN_BUILD)
+os.environ["QV_BIN_DIR"] = str(WIN_BUILD / "bin")
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 sys.path.insert(0, str(ROOT / "tests" / "server"))
 import clientfamily  # noqa: E402
@@ -35,9 +40,9 @@ import harness  # noqa: E402
 import packagekit  # noqa: E402
 from accountserver import AccountServerProcess  # noqa: E402
 
-WIN_BIN = ROOT / "build" / "win64" / "bin"
+WIN_BIN = WIN_BUILD / "bin"
 TOOLS = ROOT / "build" / "native" / "bin"
-DEMO = ROOT / "build" / "win64" / "demo"
+DEMO = WIN_BUILD / "demo"
 SERVER = ("127.0.0.77", 8889)
 VERSION = "5.1.0"
 DOWNLOAD_SECONDS = 8          # the server is throttled to about this long
@@ -212,7 +217,9 @@ class Journey:
             f"package replies throttled to {self.rate // 1024:,} KiB/s; requests recorded in {record}")
 
         self.starter = self.prefix.install_program(WIN_BIN / "QuorumvesselStarter.exe", STARTER_FOLDER)
-        say(f"-- the shipping starter copied to {self.prefix.to_windows(self.starter)}")
+        bits = "32" if ARCH == "win32" else "64"
+        say(f"-- the shipping starter, {bits}-bit ({WIN_BIN / 'QuorumvesselStarter.exe'}), "
+            f"copied to {self.prefix.to_windows(self.starter)}")
 
     def register(self):
         step("1. first run, with nothing: the starter registers its launch protocol and ends")

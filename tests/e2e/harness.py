@@ -1,10 +1,14 @@
 """Support for tests that run Windows programs under Wine.
 
-Each test gets a private Wine prefix under build/win64/e2e/<name>/prefix,
+Each test gets a private Wine prefix under build/<preset>/e2e/<name>/prefix,
 made by copying a prefix that is booted once (under a lock) and then reused:
 a copy takes a fraction of a second where a boot takes many. The large
 program files of the Windows folder are hard links into the template, which
 is safe because nothing rewrites them; everything else is a real copy.
+
+The programs under test (starter, tools, fakes, window reader) are those of
+the build ctest names in QV_BUILD_DIR and QV_BIN_DIR: the win64 or the win32
+preset, so every scenario runs against both; build/win64 when run by hand.
 
 Wine's helper processes keep inherited output handles open forever, so the
 output of every Windows program goes to files, never to a pipe.
