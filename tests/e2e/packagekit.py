@@ -13,11 +13,17 @@ QVPACK = Path(os.environ.get("QV_QVPACK", NATIVE_BIN / "qvpack"))
 QVCFG = Path(os.environ.get("QV_QVCFG", NATIVE_BIN / "qvcfg"))
 
 
+# The installer must be a program the starter can start: an installer that
+# cannot be started ends with its own window text instead of the summary.
+# The stand-in service program records its start beside itself and ends.
+INSTALLER = harness.BIN_DIR / "fakes" / "QVService.exe"
+
+
 def make_client(folder, extra=b""):
-    """Writes a client folder (sub-folders, random and repetitive bytes, an
-    empty file) and returns its files by archive name."""
+    """Writes a client folder (a startable installer, sub-folders, random and
+    repetitive bytes, an empty file) and returns its files by archive name."""
     files = {
-        "QVInstaller.exe": b"MZ installer" + extra,
+        "QVInstaller.exe": INSTALLER.read_bytes() + extra,
         "bin\\core.dll": os.urandom(70000),
         "bin\\plugins\\text.cfg": b"line\n" * 5000,
         "empty.txt": b"",
