@@ -20,7 +20,7 @@ from nginxserver import CuttingRelay, NginxServer  # noqa: E402
 pytestmark = pytest.mark.skipif(not QVPACK.exists(), reason="needs the native qvpack (build preset native)")
 
 # Loopback address of this file's servers (other test files use others).
-ADDRESS = "127.0.72.2"
+ADDRESS = "127.0.73.2"  # 127.0.72.x belongs to the hostile-link tests
 SID = "S-4711"
 SIZE_LINE = re.compile(r"GET /as/wapi/get_client_size\?client_type=0&xml_format=Y&client=pc"
                        r"&myrand11262017=[0-9A-Za-z]+&rdm=[0-9]+ HTTP/1\.1")
