@@ -11,16 +11,25 @@ namespace {
 const char* const kFunction = "PCUtility:RegisterStarter()";
 const char* const kSource = "code/pcutility/pcutility";
 
-// True when the key exists and is not a URL protocol (no "URL Protocol"
-// value): a file type or program class whose shell\open\command would then
-// run the starter. A key that cannot be read counts as taken.
-bool IsForeignClass(HKEY hRoot, const std::string& sKey) {
+// What the key of the protocol's name holds now. A key that exists but
+// cannot be read counts as another program's class.
+PCUtility::ExistingClass LookAtClass(HKEY hRoot, const std::string& sKey, const std::string& sClientName) {
   HKEY hKey = nullptr;
   const LONG iOpen = RegOpenKeyExW(hRoot, TextConv::Utf8ToWide(sKey).c_str(), 0, KEY_QUERY_VALUE, &hKey);
   ScopedRegKey oKey(hKey);
-  if (iOpen == ERROR_FILE_NOT_FOUND) return false;
-  if (iOpen != ERROR_SUCCESS) return true;
-  return RegQueryValueExW(oKey.Get(), L"URL Protocol", nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS;
+  if (iOpen == ERROR_FILE_NOT_FOUND) return PCUtility::ExistingClass::kNone;
+  if (iOpen != ERROR_SUCCESS) return PCUtility::ExistingClass::kNotProtocol;
+  const bool bHasUrlProtocol =
+      RegQueryValueExW(oKey.Get(), L"URL Protocol", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+  wchar_t sDescription[RegistryHandler::kRegistryText] = {0};
+  DWORD iType = REG_NONE;
+  DWORD iSize = sizeof(sDescription) - sizeof(wchar_t);  // room for a terminator the value may lack
+  if (RegQueryValueExW(oKey.Get(), nullptr, nullptr, &iType, reinterpret_cast<BYTE*>(sDescription), &iSize) !=
+          ERROR_SUCCESS ||
+      iType != REG_SZ) {
+    sDescription[0] = L'\0';
+  }
+  return PCUtility::JudgeExistingClass(bHasUrlProtocol, TextConv::WideToUtf8(sDescription), sClientName);
 }
 }  // namespace
 
@@ -30,9 +39,10 @@ bool RegisterStarter(HKEY hRoot, const char* sStarterFile, const char* sClientNa
   StarterRegistration o;
   if (!BuildStarterRegistration(sStarterFile, sClientName, o)) return false;
 
-  // Never take over an existing class: neither the user's own nor one the
-  // user sees through the merged classes root (a user key of that name would
-  // override the machine's class).
+  // Never take over an existing class or another program's protocol:
+  // neither the user's own nor one the user sees through the merged classes
+  // root (a user key of that name would override the machine's class). Only
+  // a protocol an earlier starter registered is registered again.
   struct Place {
     HKEY hRoot;
     std::string sKey;
@@ -41,9 +51,15 @@ bool RegisterStarter(HKEY hRoot, const char* sStarterFile, const char* sClientNa
   const Place aPlaces[] = {{hRoot, o.sKey, o.sKey},
                            {HKEY_CLASSES_ROOT, sClientName, std::string("HKEY_CLASSES_ROOT\\") + sClientName}};
   for (const Place& oPlace : aPlaces) {
-    if (IsForeignClass(oPlace.hRoot, oPlace.sKey)) {
+    const ExistingClass eClass = LookAtClass(oPlace.hRoot, oPlace.sKey, sClientName);
+    if (eClass == ExistingClass::kNotProtocol) {
       QV_LOG(kFunction, 3, kSource, "%s exists and is not a URL protocol, nothing registered for sStarterFile = %s",
              oPlace.sShown.c_str(), sStarterFile);
+      return false;
+    }
+    if (eClass == ExistingClass::kOtherProtocol) {
+      QV_LOG(kFunction, 3, kSource, "%s is the URL protocol of another program, nothing registered for "
+             "sStarterFile = %s", oPlace.sShown.c_str(), sStarterFile);
       return false;
     }
   }

@@ -25,6 +25,20 @@ bool IsPlainClientName(const std::string& sClientName) {
   return true;
 }
 
+ExistingClass JudgeExistingClass(bool bHasUrlProtocol, const std::string& sDescription,
+                                 const std::string& sClientName) {
+  if (!bHasUrlProtocol) return ExistingClass::kNotProtocol;
+  const std::string sOurs = "URL:" + sClientName + " Starter";
+  if (sDescription.size() != sOurs.size()) return ExistingClass::kOtherProtocol;
+  for (std::size_t i = 0; i < sOurs.size(); ++i) {
+    char a = sDescription[i], b = sOurs[i];
+    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+    if (a != b) return ExistingClass::kOtherProtocol;
+  }
+  return ExistingClass::kStarter;
+}
+
 bool BuildStarterRegistration(const char* sStarterFile, const char* sClientName, StarterRegistration& oRegistration) {
   const std::string sFile = sStarterFile != nullptr ? sStarterFile : "";
   const std::string sName = sClientName != nullptr ? sClientName : "";

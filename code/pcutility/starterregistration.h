@@ -23,6 +23,21 @@ constexpr std::size_t kMaxRegistryText = 511;
 // path under Software\Classes.
 bool IsPlainClientName(const std::string& sClientName);
 
+// What an existing key of the protocol's name holds, and whether the
+// registration may replace it.
+enum class ExistingClass {
+  kNone,           // no such key: register
+  kStarter,        // a URL protocol a starter registered: register again
+  kOtherProtocol,  // another program's URL protocol (http, mailto, ...): leave it
+  kNotProtocol,    // a file type or program class, or unreadable: leave it
+};
+
+// Judges an existing key by its "URL Protocol" value and its default value
+// (the description a starter writes, "URL:<client> Starter", compared
+// without regard to ASCII case as the registry compares key names).
+ExistingClass JudgeExistingClass(bool bHasUrlProtocol, const std::string& sDescription,
+                                 const std::string& sClientName);
+
 // Builds the texts. Refuses (false, logged, nothing built) an empty client
 // name, which would register over the whole Software\Classes key, a name
 // that is not plain, and any text longer than kMaxRegistryText.

@@ -93,6 +93,7 @@ def test_registered_command_starts_starter_with_the_link(wine_prefix):
 
 
 MACHINE_EXEFILE = r"HKEY_LOCAL_MACHINE\Software\Classes\exefile"
+MACHINE_HTTP = r"HKEY_LOCAL_MACHINE\Software\Classes\http"
 USER_TXTFILE = CLASSES + r"\txtfile"
 
 
@@ -111,27 +112,32 @@ def add_user_text_class(prefix):
     ("txtfileStarter.exe", add_user_text_class,
      r"Software\Classes\txtfile exists and is not a URL protocol, nothing registered for "
      r"sStarterFile = C:\Downloads\txtfileStarter.exe"),
+    ("httpStarter.exe", None,
+     r"HKEY_CLASSES_ROOT\http is the URL protocol of another program, nothing registered for "
+     r"sStarterFile = C:\Downloads\httpStarter.exe"),
     ("acme-Starter (2).exe", None,
      r"sClientName = acme- is not a plain name, nothing registered for "
      r"sStarterFile = C:\Downloads\acme-Starter (2).exe"),
-], ids=["machine-class", "user-class", "not-plain"])
+], ids=["machine-class", "user-class", "machine-protocol", "not-plain"])
 def test_file_name_naming_a_class_registers_nothing(wine_prefix, name, prepare, logged):
-    """A starter saved under a name that starts with an existing class (or
-    with anything but letters and digits) must not take that class over:
-    "exefileStarter.exe" would otherwise run itself for every program the
-    user starts."""
+    """A starter saved under a name that starts with an existing class or
+    another program's protocol (or with anything but letters and digits)
+    must not take it over: "exefileStarter.exe" would otherwise run itself
+    for every program the user starts, "httpStarter.exe" for every web
+    link."""
     if prepare:
         prepare(wine_prefix)
     classes = export_key(wine_prefix, CLASSES)
-    machine = export_key(wine_prefix, MACHINE_EXEFILE)
+    machine = [export_key(wine_prefix, key) for key in (MACHINE_EXEFILE, MACHINE_HTTP)]
     browser_root = r"HKEY_CURRENT_USER\Software\Microsoft\Internet Explorer"
     browser = export_key(wine_prefix, browser_root)
-    assert machine and machine[MACHINE_EXEFILE][""] == "Application"
+    assert machine[0][MACHINE_EXEFILE][""] == "Application"
+    assert machine[1][MACHINE_HTTP]["URL Protocol"] == ""
 
     result = wine_prefix.run_starter(name=name, folder="Downloads")
     assert not result.timed_out and result.returncode == 0, result
     assert export_key(wine_prefix, CLASSES) == classes
-    assert export_key(wine_prefix, MACHINE_EXEFILE) == machine
+    assert [export_key(wine_prefix, key) for key in (MACHINE_EXEFILE, MACHINE_HTTP)] == machine
     assert export_key(wine_prefix, browser_root) == browser
     messages = wine_prefix.run_log_messages()
     assert logged in messages

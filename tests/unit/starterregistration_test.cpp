@@ -84,3 +84,29 @@ TEST(BuildStarterRegistration, OnlyPlainClientNamesAreRegistered) {
   EXPECT_FALSE(PCUtility::IsPlainClientName(""));
   EXPECT_FALSE(PCUtility::IsPlainClientName(std::string("a\0b", 3)));
 }
+
+TEST(JudgeExistingClass, OnlyAStartersOwnProtocolIsRegisteredAgain) {
+  using PCUtility::ExistingClass;
+  struct Case {
+    bool bHasUrlProtocol;
+    const char* sDescription;
+    const char* sClientName;
+    ExistingClass eExpected;
+  };
+  const Case kCases[] = {
+      {true, "URL:Quorumvessel Starter", "Quorumvessel", ExistingClass::kStarter},
+      {true, "url:QUORUMVESSEL starter", "Quorumvessel", ExistingClass::kStarter},  // keys ignore case
+      {true, "URL:Quorumvessel Starter", "quorumvessel", ExistingClass::kStarter},
+      {true, "URL:Quorumvessel Protocol", "Quorumvessel", ExistingClass::kOtherProtocol},
+      {true, "URL:Quorumvessel Starter ", "Quorumvessel", ExistingClass::kOtherProtocol},
+      {true, "URL:Acme Starter", "Quorumvessel", ExistingClass::kOtherProtocol},
+      {true, "", "http", ExistingClass::kOtherProtocol},
+      {true, "URL:HyperText Transfer Protocol", "http", ExistingClass::kOtherProtocol},
+      {false, "URL:Quorumvessel Starter", "Quorumvessel", ExistingClass::kNotProtocol},
+      {false, "Application", "exefile", ExistingClass::kNotProtocol},
+  };
+  for (const Case& c : kCases) {
+    EXPECT_EQ(PCUtility::JudgeExistingClass(c.bHasUrlProtocol, c.sDescription, c.sClientName), c.eExpected)
+        << c.bHasUrlProtocol << " " << c.sDescription << " " << c.sClientName;
+  }
+}

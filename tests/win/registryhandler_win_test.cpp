@@ -181,37 +181,42 @@ TEST(AddRegistryValue, NumbersStringsAndFailures) {
   EXPECT_EQ(oRoot.SubKeyCount(L"k"), 1u);
 }
 
-TEST(RegisterStarter, ExistingClassesThatAreNoUrlProtocolAreNeverReplaced) {
+TEST(RegisterStarter, ExistingClassesAndOtherProgramsProtocolsAreNeverReplaced) {
   // A starter saved as "txtfileStarter.exe" would otherwise point every text
-  // file of the user at itself.
+  // file of the user at itself, and "httpStarter.exe" every web link.
   struct Case {
     const char* sName;
+    const wchar_t* sDescription;
     bool bUrlProtocol;  // the existing key has a "URL Protocol" value
-    bool bRegistered;
+    const char* sLogged;  // empty: registered
   };
-  const Case kCases[] = {{"txtfile", false, false}, {"Quorumvessel", true, true}};
+  const Case kCases[] = {
+      {"txtfile", L"Text Document", false, "Software\\Classes\\txtfile exists and is not a URL protocol"},
+      {"Acme", L"URL:Acme Protocol", true, "Software\\Classes\\Acme is the URL protocol of another program"},
+      {"Quorumvessel", L"URL:Quorumvessel Starter", true, ""},
+  };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.sName);
     ScratchRoot oRoot;
     const std::wstring sKey = L"Software\\Classes\\" + TextConv::Utf8ToWide(c.sName);
-    SetString(oRoot.Get(), sKey.c_str(), nullptr, L"Text Document");
+    SetString(oRoot.Get(), sKey.c_str(), nullptr, c.sDescription);
     SetString(oRoot.Get(), sKey.c_str(), L"EditFlags", L"keep");
-    SetString(oRoot.Get(), (sKey + L"\\shell\\open\\command").c_str(), nullptr, L"notepad.exe \"%1\"");
+    SetString(oRoot.Get(), (sKey + L"\\shell\\open\\command").c_str(), nullptr, L"other.exe \"%1\"");
     if (c.bUrlProtocol) SetString(oRoot.Get(), sKey.c_str(), L"URL Protocol", L"");
     const Tree oBefore = ReadTree(oRoot.Get(), L"Software");
 
     const std::string sStarter = std::string("C:\\dl\\") + c.sName + "Starter.exe";
     LogCapture log;
-    EXPECT_EQ(PCUtility::RegisterStarter(oRoot.Get(), sStarter.c_str(), c.sName), c.bRegistered);
+    const bool bRegistered = *c.sLogged == '\0';
+    EXPECT_EQ(PCUtility::RegisterStarter(oRoot.Get(), sStarter.c_str(), c.sName), bRegistered);
     const Tree oAfter = ReadTree(oRoot.Get(), L"Software");
-    if (!c.bRegistered) {
+    if (!bRegistered) {
       EXPECT_EQ(oAfter, oBefore);
-      EXPECT_EQ(log.messages(), std::vector<std::string>{"Software\\Classes\\txtfile exists and is not a URL "
-                                                         "protocol, nothing registered for sStarterFile = "
-                                                         "C:\\dl\\txtfileStarter.exe"});
+      EXPECT_EQ(log.messages(), std::vector<std::string>{std::string(c.sLogged) +
+                                                         ", nothing registered for sStarterFile = " + sStarter});
       EXPECT_EQ(log.entries()[0].iSeverity, 3);
     } else {
-      // A protocol registered before (by an earlier starter) is taken over.
+      // A protocol an earlier starter registered follows the new one.
       EXPECT_EQ(oRoot.Value(sKey.c_str(), nullptr).second, WideBytes(L"URL:Quorumvessel Starter"));
       EXPECT_EQ(oRoot.Value((sKey + L"\\shell\\open\\command").c_str(), nullptr).second,
                 WideBytes(L"\"C:\\dl\\QuorumvesselStarter.exe\" %1"));
@@ -224,19 +229,29 @@ TEST(RegisterStarter, ExistingClassesThatAreNoUrlProtocolAreNeverReplaced) {
 
 TEST(RegisterStarter, ClassesSeenThroughTheMergedRootAreNeverOverridden) {
   // The user's classes override the machine's: a user key "exefile" would
-  // take over every program start of the user, though the user's own
-  // classes hold no such key.
-  HKEY hMachine = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, L"exefile", 0, KEY_READ, &hMachine), ERROR_SUCCESS);
-  RegCloseKey(hMachine);
-  const Tree oMachineBefore = ReadTree(HKEY_CLASSES_ROOT, L"exefile");
-  ScratchRoot oRoot;
-  LogCapture log;
-  EXPECT_FALSE(PCUtility::RegisterStarter(oRoot.Get(), "C:\\dl\\exefileStarter.exe", "exefile"));
-  EXPECT_EQ(oRoot.SubKeyCount(nullptr), 0u);
-  EXPECT_EQ(oRoot.ValueCount(nullptr), 0u);
-  EXPECT_EQ(ReadTree(HKEY_CLASSES_ROOT, L"exefile"), oMachineBefore);
-  EXPECT_EQ(log.messages(), std::vector<std::string>{"HKEY_CLASSES_ROOT\\exefile exists and is not a URL protocol, "
-                                                     "nothing registered for sStarterFile = "
-                                                     "C:\\dl\\exefileStarter.exe"});
+  // take over every program start of the user, "http" every web link,
+  // though the user's own classes hold no such key.
+  struct Case {
+    const char* sName;
+    const char* sLogged;
+  };
+  const Case kCases[] = {{"exefile", "HKEY_CLASSES_ROOT\\exefile exists and is not a URL protocol"},
+                         {"http", "HKEY_CLASSES_ROOT\\http is the URL protocol of another program"}};
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.sName);
+    const std::wstring sName = TextConv::Utf8ToWide(c.sName);
+    HKEY hMachine = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, sName.c_str(), 0, KEY_READ, &hMachine), ERROR_SUCCESS);
+    RegCloseKey(hMachine);
+    const Tree oMachineBefore = ReadTree(HKEY_CLASSES_ROOT, sName.c_str());
+    ScratchRoot oRoot;
+    const std::string sStarter = std::string("C:\\dl\\") + c.sName + "Starter.exe";
+    LogCapture log;
+    EXPECT_FALSE(PCUtility::RegisterStarter(oRoot.Get(), sStarter.c_str(), c.sName));
+    EXPECT_EQ(oRoot.SubKeyCount(nullptr), 0u);
+    EXPECT_EQ(oRoot.ValueCount(nullptr), 0u);
+    EXPECT_EQ(ReadTree(HKEY_CLASSES_ROOT, sName.c_str()), oMachineBefore);
+    EXPECT_EQ(log.messages(), std::vector<std::string>{std::string(c.sLogged) +
+                                                       ", nothing registered for sStarterFile = " + sStarter});
+  }
 }
