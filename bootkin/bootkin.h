@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "code/utility/setupinterface.h"
+#include "code/setuphandler/setupinterface.h"
 
 class BootkinDialog;
 class SetupHandler;

@@ -6,13 +6,13 @@
 #include <cstring>
 
 #include "bootkin/bootkin.h"
-#include "bootkin/startstages.h"
+#include "bootkin/startstages_win.h"
 #include "code/crashreport/crashhandler.h"
-#include "code/utility/limits.h"
-#include "code/utility/logsink.h"
-#include "code/utility/mylog.h"
-#include "code/utility/tagtext.h"
-#include "code/utility/textconv.h"
+#include "code/utility/text/limits.h"
+#include "code/utility/log/logsink.h"
+#include "code/utility/log/mylog.h"
+#include "code/utility/text/tagtext.h"
+#include "code/utility/text/textconv.h"
 
 namespace {
 const char kFunction[] = "BootkinApp::InitInstance()";

@@ -1,13 +1,13 @@
-#include "bootkin/bootkindialog.h"
+#include "bootkin/bootkindialog_win.h"
 
 #include <commctrl.h>
 
 #include <string>
 
 #include "bootkin/resource.h"
-#include "code/utility/logsink.h"
-#include "code/utility/setupinterface.h"
-#include "code/utility/textconv.h"
+#include "code/utility/log/logsink.h"
+#include "code/setuphandler/setupinterface.h"
+#include "code/utility/text/textconv.h"
 
 const wchar_t* const BootkinDialog::kWindowClass = L"QVSetupWindow";
 const char* const BootkinDialog::kSetupFailedText =

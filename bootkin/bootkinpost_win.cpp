@@ -1,7 +1,7 @@
 #include "bootkin/bootkin.h"
-#include "bootkin/bootkindialog.h"
-#include "bootkin/buildflavor.h"
-#include "code/utility/setupinterface.h"
+#include "bootkin/bootkindialog_win.h"
+#include "code/buildflavor.h"
+#include "code/setuphandler/setupinterface.h"
 
 void BootkinApp::PostToDialog(unsigned int uMessage, std::uintptr_t wParam, std::intptr_t lParam) {
   if (const auto pTrace = GetBuildFlavor().pTraceWindowMessage) {

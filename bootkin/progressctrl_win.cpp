@@ -1,4 +1,4 @@
-#include "bootkin/progressctrl.h"
+#include "bootkin/progressctrl_win.h"
 
 #include <commctrl.h>
 

@@ -1,6 +1,6 @@
-#include "bootkin/startstages.h"
-#include "code/utility/logmask.h"
-#include "code/utility/logsink.h"
+#include "bootkin/startstages_win.h"
+#include "code/utility/log/logmask.h"
+#include "code/utility/log/logsink.h"
 
 // The one place that logs the command line: the protected query shows only
 // its length.

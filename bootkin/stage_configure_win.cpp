@@ -1,5 +1,5 @@
-#include "bootkin/startstages.h"
-#include "code/utility/myconfigure.h"
+#include "bootkin/startstages_win.h"
+#include "code/utility/system/myconfigure.h"
 
 // The process-wide configuration cache, with its per-user file (made when
 // missing) that keeps the learned server access settings between runs.

@@ -1,4 +1,4 @@
-#include "bootkin/startstages.h"
+#include "bootkin/startstages_win.h"
 #include "code/crashreport/crashhandler.h"
 
 void StartStages::InstallCrashFilter() { CrashHandler::InstallFilter(); }

@@ -1,8 +1,8 @@
 #include <new>
 
 #include "bootkin/bootkin.h"
-#include "bootkin/bootkindialog.h"
-#include "bootkin/startstages.h"
+#include "bootkin/bootkindialog_win.h"
+#include "bootkin/startstages_win.h"
 
 bool StartStages::RegisterDialogClass(HINSTANCE hInstance) { return BootkinDialog::RegisterWindowClass(hInstance); }
 

@@ -1,12 +1,12 @@
-#include "bootkin/startstages.h"
+#include "bootkin/startstages_win.h"
 
 #include <string>
 
-#include "bootkin/buildflavor.h"
-#include "code/utility/limits.h"
-#include "code/utility/logsink.h"
-#include "code/utility/sockerror.h"
-#include "code/utility/textconv.h"
+#include "code/buildflavor.h"
+#include "code/utility/text/limits.h"
+#include "code/utility/log/logsink.h"
+#include "code/utility/net/sockerror.h"
+#include "code/utility/text/textconv.h"
 
 namespace {
 const char* const kFunction = "BootkinApp::InitInstance()";

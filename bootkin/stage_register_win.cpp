@@ -1,8 +1,8 @@
-#include "bootkin/startstages.h"
+#include "bootkin/startstages_win.h"
 
 #include <windows.h>
 
-#include "code/pcutility/pcutility.h"
+#include "code/pcutility/pcutility_win.h"
 
 // The registration's outcome is logged where it happens; start-up ends the
 // same way whatever it was.

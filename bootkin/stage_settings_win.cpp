@@ -4,14 +4,14 @@
 #include <string>
 
 #include "bootkin/bootkin.h"
-#include "bootkin/startstages.h"
+#include "bootkin/startstages_win.h"
 #include "code/setuphandler/setuphandler.h"
-#include "code/utility/boundedtext.h"
-#include "code/utility/embeddedsettings.h"
-#include "code/utility/fileutil.h"
-#include "code/utility/limits.h"
-#include "code/utility/logsink.h"
-#include "code/utility/textconv.h"
+#include "code/utility/text/boundedtext.h"
+#include "code/setuphandler/embeddedsettings.h"
+#include "code/utility/system/fileutil.h"
+#include "code/utility/text/limits.h"
+#include "code/utility/log/logsink.h"
+#include "code/utility/text/textconv.h"
 
 namespace {
 const char* const kFunction = "BootkinApp::InitInstance()";

@@ -1,4 +1,4 @@
-#include "bootkin/stylebutton.h"
+#include "bootkin/stylebutton_win.h"
 
 #include <commctrl.h>
 

@@ -1,4 +1,4 @@
-#include "bootkin/buildflavor.h"
+#include "code/buildflavor.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,8 +1,8 @@
-#include "bootkin/unpackflavor.h"
+#include "code/unpackflavor.h"
 
 #include <cstdlib>
 
-#include "code/utility/archive.h"
+#include "code/utility/archive/archive.h"
 
 #ifdef QV_TEST_BUILD
 // QV_TEST_UNPACK_BYTE_CAP (bytes, below the shipping cap) lowers the cap, so

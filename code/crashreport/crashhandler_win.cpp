@@ -6,9 +6,9 @@
 #include <cstdarg>
 #include <cwchar>
 
-#include "bootkin/buildflavor.h"
+#include "code/buildflavor.h"
 #include "code/crashreport/errorreport.h"
-#include "code/utility/scopedhandle_win.h"
+#include "code/utility/system/scopedhandle_win.h"
 
 // Everything here runs inside the filter of a crashed process: fixed stack
 // buffers, one static output buffer and plain wide Win32 calls only.

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "code/utility/encoding.h"
+#include "code/utility/text/encoding.h"
 
 namespace {
 

@@ -6,16 +6,16 @@
 
 #include <cstdio>
 
-#include "bootkin/buildflavor.h"
+#include "code/buildflavor.h"
 #include "code/crashreport/crashhandler.h"
 #include "code/crashreport/systeminfo.h"
-#include "code/utility/encoding.h"
-#include "code/utility/limits.h"
-#include "code/utility/mylog.h"
-#include "code/utility/scopedhandle_win.h"
-#include "code/utility/socketdownload.h"
-#include "code/utility/textconv.h"
-#include "code/utility/versiontext.h"
+#include "code/utility/text/encoding.h"
+#include "code/utility/text/limits.h"
+#include "code/utility/log/mylog.h"
+#include "code/utility/system/scopedhandle_win.h"
+#include "code/utility/net/socketdownload.h"
+#include "code/utility/text/textconv.h"
+#include "code/crashreport/versiontext.h"
 
 namespace {
 

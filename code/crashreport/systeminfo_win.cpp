@@ -3,8 +3,8 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include "code/utility/scopedhandle_win.h"
-#include "code/utility/textconv.h"
+#include "code/utility/system/scopedhandle_win.h"
+#include "code/utility/text/textconv.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <string>
 
-#include "code/utility/scopedhandle.h"
+#include "code/utility/system/scopedhandle.h"
 
 // The HTTP client through which every exchange with the account server goes.
 // HR holds one request's machinery (WinInet requests through the learned or

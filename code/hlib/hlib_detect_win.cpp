@@ -13,8 +13,8 @@
 
 #include "code/hlib/hlib_internal_win.h"
 #include "code/hlib/requesttext.h"
-#include "code/utility/scopedhandle_win.h"
-#include "code/utility/socketdownload.h"
+#include "code/utility/system/scopedhandle_win.h"
+#include "code/utility/net/socketdownload.h"
 
 using namespace HLibInternal;
 

@@ -9,7 +9,7 @@
 #include <wininet.h>
 
 #include "code/hlib/hlib.h"
-#include "code/utility/logsink.h"
+#include "code/utility/log/logsink.h"
 
 namespace HLibInternal {
 constexpr char kSource[] = "code/hlib/hlib";

@@ -6,8 +6,8 @@
 
 #include "code/hlib/hlib_internal_win.h"
 #include "code/hlib/requesttext.h"
-#include "code/utility/sockerror.h"
-#include "code/utility/socketdownload.h"
+#include "code/utility/net/sockerror.h"
+#include "code/utility/net/socketdownload.h"
 
 using namespace HLibInternal;
 

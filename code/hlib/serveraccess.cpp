@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "code/utility/encoding.h"
-#include "code/utility/logsink.h"
+#include "code/utility/text/encoding.h"
+#include "code/utility/log/logsink.h"
 
 namespace {
 const char kSource[] = "code/hlib/hlib";

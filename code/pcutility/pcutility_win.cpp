@@ -1,11 +1,11 @@
-#include "code/pcutility/pcutility.h"
+#include "code/pcutility/pcutility_win.h"
 
 #include <string>
 
-#include "code/utility/logsink.h"
-#include "code/utility/registryhandler.h"
-#include "code/utility/scopedhandle_win.h"
-#include "code/utility/textconv.h"
+#include "code/utility/log/logsink.h"
+#include "code/utility/system/registryhandler_win.h"
+#include "code/utility/system/scopedhandle_win.h"
+#include "code/utility/text/textconv.h"
 
 namespace {
 const char* const kFunction = "PCUtility:RegisterStarter()";

@@ -1,6 +1,6 @@
 #include "code/pcutility/starterregistration.h"
 
-#include "code/utility/logsink.h"
+#include "code/utility/log/logsink.h"
 
 namespace {
 const char* const kFunction = "PCUtility:RegisterStarter()";

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "code/utility/logsink.h"
+#include "code/utility/log/logsink.h"
 
 namespace DownloadMonitor {
 namespace {

@@ -1,8 +1,8 @@
 #pragma once
 #include <atomic>
 
-#include "code/utility/limits.h"
-#include "code/utility/mythread.h"
+#include "code/utility/text/limits.h"
+#include "code/utility/system/mythread.h"
 
 class HLib;
 

@@ -5,7 +5,7 @@
 #include <new>
 
 #include "code/hlib/hlib.h"
-#include "code/utility/logsink.h"
+#include "code/utility/log/logsink.h"
 
 namespace {
 const char kFunction[] = "SetupDownloader::Run";

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "code/setuphandler/setupstate.h"
-#include "code/utility/mythread.h"
+#include "code/utility/system/mythread.h"
 
 // One setup run on its own worker thread: finds the installed client,
 // launches it or downloads and installs a new one. Steps live in

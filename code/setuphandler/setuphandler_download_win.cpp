@@ -5,20 +5,20 @@
 #include <string>
 #include <vector>
 
-#include "bootkin/buildflavor.h"
-#include "bootkin/unpackflavor.h"
+#include "code/buildflavor.h"
+#include "code/unpackflavor.h"
 #include "code/hlib/hlib.h"
 #include "code/setuphandler/downloadmonitor.h"
 #include "code/setuphandler/setupdownloader.h"
 #include "code/setuphandler/setuphandler.h"
 #include "code/setuphandler/sizequery.h"
-#include "code/utility/boundedtext.h"
-#include "code/utility/fileutil.h"
-#include "code/utility/logsink.h"
-#include "code/utility/milliseconds.h"
-#include "code/utility/setupinterface.h"
-#include "code/utility/textconv.h"
-#include "code/utility/zlibpp.h"
+#include "code/utility/text/boundedtext.h"
+#include "code/utility/system/fileutil.h"
+#include "code/utility/log/logsink.h"
+#include "code/utility/system/milliseconds.h"
+#include "code/setuphandler/setupinterface.h"
+#include "code/utility/text/textconv.h"
+#include "code/utility/archive/zlibpp.h"
 
 namespace {
 const char kSource[] = "code/setuphandler/setuphandler";

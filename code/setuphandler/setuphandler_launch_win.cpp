@@ -8,16 +8,16 @@
 
 #include "code/hlib/hlib.h"
 #include "code/setuphandler/setuphandler.h"
-#include "code/utility/boundedtext.h"
-#include "code/utility/limits.h"
-#include "code/utility/logmask.h"
-#include "code/utility/logsink.h"
-#include "code/utility/processutil.h"
-#include "code/utility/setupinterface.h"
-#include "code/utility/statusfilehandler.h"
-#include "code/utility/tagtext.h"
-#include "code/utility/textconv.h"
-#include "code/utility/userdirs.h"
+#include "code/utility/text/boundedtext.h"
+#include "code/utility/text/limits.h"
+#include "code/utility/log/logmask.h"
+#include "code/utility/log/logsink.h"
+#include "code/utility/system/processutil.h"
+#include "code/setuphandler/setupinterface.h"
+#include "code/utility/system/statusfilehandler.h"
+#include "code/utility/text/tagtext.h"
+#include "code/utility/text/textconv.h"
+#include "code/utility/system/userdirs.h"
 
 namespace {
 const char* const kSource = "code/setuphandler/setuphandler";

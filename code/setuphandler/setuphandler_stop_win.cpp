@@ -2,9 +2,9 @@
 #include <windows.h>
 
 #include "code/setuphandler/setuphandler.h"
-#include "code/utility/logsink.h"
-#include "code/utility/processutil.h"
-#include "code/utility/sockerror.h"
+#include "code/utility/log/logsink.h"
+#include "code/utility/system/processutil.h"
+#include "code/utility/net/sockerror.h"
 
 namespace {
 const char* const kSource = "code/setuphandler/setuphandler";

@@ -5,16 +5,16 @@
 #include <cstring>
 #include <string>
 
-#include "code/utility/boundedtext.h"
-#include "code/utility/encoding.h"
-#include "code/utility/fileutil.h"
-#include "code/utility/limits.h"
-#include "code/utility/logsink.h"
-#include "code/utility/queryprotection.h"
-#include "code/utility/setupinterface.h"
-#include "code/utility/tagtext.h"
-#include "code/utility/textconv.h"
-#include "code/utility/userdirs.h"
+#include "code/utility/text/boundedtext.h"
+#include "code/utility/text/encoding.h"
+#include "code/utility/system/fileutil.h"
+#include "code/utility/text/limits.h"
+#include "code/utility/log/logsink.h"
+#include "code/utility/protect/queryprotection.h"
+#include "code/setuphandler/setupinterface.h"
+#include "code/utility/text/tagtext.h"
+#include "code/utility/text/textconv.h"
+#include "code/utility/system/userdirs.h"
 
 namespace {
 const char* const kSource = "code/setuphandler/setuphandler";

@@ -7,14 +7,14 @@
 #include <set>
 #include <vector>
 
-#include "code/utility/boundedtext.h"
-#include "code/utility/logmask.h"
-#include "code/utility/logsink.h"
-#include "code/utility/queryparameters.h"
-#include "code/utility/queryprotection.h"
-#include "code/utility/tagtext.h"
-#include "code/utility/textconv.h"
-#include "code/utility/versiontext.h"
+#include "code/utility/text/boundedtext.h"
+#include "code/utility/log/logmask.h"
+#include "code/utility/log/logsink.h"
+#include "code/utility/text/queryparameters.h"
+#include "code/utility/protect/queryprotection.h"
+#include "code/utility/text/tagtext.h"
+#include "code/utility/text/textconv.h"
+#include "code/crashreport/versiontext.h"
 
 SetupState::SetupState()
     : m_sAccountServerName{},

@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <string>
 
-#include "code/utility/limits.h"
+#include "code/utility/text/limits.h"
 
 class QueryParameters;
 class SetupDownloader;

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "code/utility/logsink.h"
-#include "code/utility/tagtext.h"
+#include "code/utility/log/logsink.h"
+#include "code/utility/text/tagtext.h"
 
 namespace SizeQuery {
 namespace {

@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "bootkin/bootkindialog.h"
+#include "bootkin/bootkindialog_win.h"
 #include "bootkin/resource.h"
-#include "code/utility/mythread.h"
-#include "code/utility/setupinterface.h"
-#include "code/utility/textconv.h"
+#include "code/utility/system/mythread.h"
+#include "code/setuphandler/setupinterface.h"
+#include "code/utility/text/textconv.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "code/utility/archive.h"
+#include "code/utility/archive/archive.h"
 
 namespace {
 const std::string kWinDest = "C:\\fuzz\\dest";

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "code/utility/encoding.h"
+#include "code/utility/text/encoding.h"
 #include "tests/fuzz/fuzzinput.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <memory>
 
-#include "code/utility/encoding.h"
-#include "code/utility/queryparameters.h"
+#include "code/utility/text/encoding.h"
+#include "code/utility/text/queryparameters.h"
 #include "tests/fuzz/fuzzinput.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

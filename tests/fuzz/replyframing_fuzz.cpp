@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "code/utility/socketdownload.h"
+#include "code/utility/net/socketdownload.h"
 #include "tests/fuzz/fuzzinput.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <memory>
 
-#include "code/utility/tagtext.h"
+#include "code/utility/text/tagtext.h"
 #include "tests/fuzz/fuzzinput.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

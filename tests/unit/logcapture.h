@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "code/utility/logsink.h"
+#include "code/utility/log/logsink.h"
 
 struct LoggedEntry {
   std::string sFunction;

@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "code/utility/textconv.h"
+#include "code/utility/text/textconv.h"
 #include "tests/fakes/common/fakeprogram.h"
 
 namespace testfakes {

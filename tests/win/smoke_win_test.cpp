@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "code/utility/textconv.h"
+#include "code/utility/text/textconv.h"
 
 TEST(WinSmoke, SystemConversionAgreesWithCore) {
   const std::string utf8 = "Gr\xC3\xBC\xC3\x9F" "e";

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "code/utility/limits.h"
-#include "code/utility/queryprotection.h"
+#include "code/utility/text/limits.h"
+#include "code/utility/protect/queryprotection.h"
 
 namespace {
 const char kUsage[] =

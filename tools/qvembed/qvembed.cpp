@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "code/setuphandler/setupstate.h"
-#include "code/utility/embeddedsettings.h"
-#include "code/utility/queryparameters.h"
+#include "code/setuphandler/embeddedsettings.h"
+#include "code/utility/text/queryparameters.h"
 
 namespace {
 const char kUsage[] =

@@ -12,11 +12,11 @@
 #include <utility>
 #include <vector>
 
-#include "code/utility/encoding.h"
-#include "code/utility/limits.h"
-#include "code/utility/logsink.h"
-#include "code/utility/queryparameters.h"
-#include "code/utility/queryprotection.h"
+#include "code/utility/text/encoding.h"
+#include "code/utility/text/limits.h"
+#include "code/utility/log/logsink.h"
+#include "code/utility/text/queryparameters.h"
+#include "code/utility/protect/queryprotection.h"
 
 namespace {
 

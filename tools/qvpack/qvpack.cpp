@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "code/utility/archive.h"
-#include "code/utility/logsink.h"
+#include "code/utility/archive/archive.h"
+#include "code/utility/log/logsink.h"
 #include "tools/qvpack/publish.h"
 #ifdef QVPACK_SIGNING
 #include "tools/qvpack/signing/signcommands.h"

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "code/utility/archive.h"
+#include "code/utility/archive/archive.h"
 
 namespace PackageSignature {
 namespace {

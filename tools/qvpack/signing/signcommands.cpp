@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "code/utility/archive.h"
+#include "code/utility/archive/archive.h"
 #include "code/utility/protect/packagesignature.h"
 #include "tools/qvpack/signing/opensslcrypto.h"
 
