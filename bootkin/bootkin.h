@@ -33,6 +33,7 @@ class BootkinApp : public SetupInterface {
 
  private:
   void RegisterStarterBranch();
+  void SetDialogSmallIcon(int iIconId);
 
   std::wstring m_wsCmdLine;
 };

@@ -5,12 +5,22 @@
 #include <cstdio>
 #include <cstring>
 
+#include <new>
+
 #include "bootkin/bootkin.h"
-#include "bootkin/startstages_win.h"
+#include "bootkin/bootkindialog_win.h"
+#include "bootkin/librarysearch_win.h"
+#include "bootkin/resource.h"
+#include "bootkin/selfsettings_win.h"
 #include "code/crashreport/crashhandler.h"
-#include "code/utility/text/limits.h"
+#include "code/pcutility/pcutility_win.h"
+#include "code/setuphandler/setuphandler.h"
+#include "code/utility/log/logmask.h"
 #include "code/utility/log/logsink.h"
 #include "code/utility/log/mylog.h"
+#include "code/utility/system/myconfigure.h"
+#include "code/utility/text/boundedtext.h"
+#include "code/utility/text/limits.h"
 #include "code/utility/text/tagtext.h"
 #include "code/utility/text/textconv.h"
 
@@ -37,9 +47,9 @@ bool BootkinApp::ClientNameFromFileName(const std::string& sFileName, std::strin
 }
 
 int BootkinApp::SmallIconForOem(const std::string& sOemId) {
-  if (sOemId == "Fernbrook") return 133;
-  if (sOemId == "Pallida") return 135;
-  return 134;
+  if (sOemId == "Fernbrook") return IDI_SMALL_FERNBROOK;
+  if (sOemId == "Pallida") return IDI_SMALL_PALLIDA;
+  return IDI_SMALL_DEFAULT;
 }
 
 std::string BootkinApp::CommandLineCopy(const std::wstring& wsCmdLine) {
@@ -48,10 +58,10 @@ std::string BootkinApp::CommandLineCopy(const std::wstring& wsCmdLine) {
 
 bool BootkinApp::InitInstance() {
   // Before anything can load a library: none from the starter's folder.
-  const StartStages::LibrarySearch oLibrarySearch = StartStages::RestrictLibrarySearch();
+  const LibrarySearch::Outcome oLibrarySearch = LibrarySearch::Restrict();
 
   // 1-3: crash filter, common controls. Nothing else of a framework is needed.
-  StartStages::InstallCrashFilter();
+  CrashHandler::InstallFilter();
   InitCommonControls();
 
   // 4-6: the run log, before anything that might want to write to it.
@@ -59,39 +69,44 @@ bool BootkinApp::InitInstance() {
   g_pMyLog = MyLog::GetInstance();
   if (g_pMyLog == nullptr) return EarlyFailure("2...\n");
   if (!g_pMyLog->SetFileName("QVSetup.txt") || !g_pMyLog->Initialize()) return EarlyFailure("3...\n");
-  StartStages::LogLibrarySearch(oLibrarySearch);
+  LibrarySearch::Log(oLibrarySearch);
 
-  // 7-10: configuration cache, dialog class and object, Winsock.
-  StartStages::CreateConfigureCache();
+  // 7-10: configuration cache (its per-user file keeps the learned server
+  // access settings between runs), dialog class and object, Winsock.
+  MyConfigure::Initialize(0);
   const HINSTANCE hInstance = GetModuleHandleW(nullptr);
-  if (!StartStages::RegisterDialogClass(hInstance))
+  if (!BootkinDialog::RegisterWindowClass(hInstance))
     QV_LOG(kFunction, 0, kSource, "AfxRegisterClass failed for %s", "QVSetupWindow");
-  StartStages::CreateDialogObject(*this);
+  m_pDialog = new (std::nothrow) BootkinDialog();
   WSADATA oWsaData;
   WSAStartup(0x0101, &oWsaData);
 
-  // 11-13: settings buffer, setup handler, command line.
+  // 11-13: settings buffer, setup handler, command line. The protected query
+  // shows only its length in the log.
   char sSetting[Limits::kSetting];
   std::memset(sSetting, 0, sizeof(sSetting));
   int iDecodedLength = 0;
-  StartStages::CreateSetupHandler(*this);
+  m_pSetupHandler = new SetupHandler();
+  m_pSetupHandler->m_pSetupInterface = this;
   const std::string sCmdLine = CommandLineCopy(m_wsCmdLine);
-  StartStages::SetHandlerCommandLine(*this, sCmdLine.c_str());
-  StartStages::LogCommandLine(sCmdLine.c_str());
+  if (!Utility::CopyIfFits(m_pSetupHandler->m_sCommandLine, sizeof(m_pSetupHandler->m_sCommandLine),
+                           sCmdLine.c_str()))
+    m_pSetupHandler->m_sCommandLine[0] = '\0';
+  QV_LOG(kFunction, 0, kSource, "m_lpCmdLine = %s", LogMask::CommandLine(sCmdLine).c_str());
 
   // 14-15: command line, else embedded settings; then the configuration file.
   if (!sCmdLine.empty())
-    StartStages::ProcessCommandLine(*this, sSetting, sizeof(sSetting));
+    m_pSetupHandler->ProcessCommandLine(sSetting, sizeof(sSetting));
   else
-    StartStages::ReadEmbeddedSettings(*this, sSetting, sizeof(sSetting), &iDecodedLength);
+    SelfSettings::Read(sSetting, sizeof(sSetting), &iDecodedLength);
   sSetting[sizeof(sSetting) - 1] = '\0';
   bool bHaveSettings = sSetting[0] != '\0';
   if (!bHaveSettings) {
-    bHaveSettings = StartStages::LoadSetupConfigure(*this, sSetting, sizeof(sSetting));
+    bHaveSettings = m_pSetupHandler->LoadSetupConfigure(sSetting, sizeof(sSetting));
     sSetting[sizeof(sSetting) - 1] = '\0';
   }
-  CrashHandler::CrashPoint("main");  // test build only
-  StartStages::LoadTestLibraries();  // test build only
+  CrashHandler::CrashPoint("main");     // test build only
+  LibrarySearch::LoadTestLibraries();  // test build only
   if (!bHaveSettings) {
     RegisterStarterBranch();
     return false;
@@ -100,11 +115,19 @@ bool BootkinApp::InitInstance() {
   // 16: run the setup on its worker thread behind the modal progress dialog.
   char sOemId[1024] = "";
   TagText::Extract(sSetting, "<__OEMId__>", "</__OEMId__>", sOemId);
-  StartStages::SetDialogSmallIcon(*this, SmallIconForOem(sOemId));
-  StartStages::ParseSetting(*this, sSetting);
-  StartStages::StartSetupThread(*this);
-  StartStages::RunDialog(*this);
+  SetDialogSmallIcon(SmallIconForOem(sOemId));
+  m_pSetupHandler->ParseSetting(sSetting);
+  m_pSetupHandler->m_bTimeCritical = false;
+  m_pSetupHandler->Start();
+  if (m_pDialog != nullptr) m_pDialog->DoModal();
   return false;
+}
+
+void BootkinApp::SetDialogSmallIcon(int iIconId) {
+  if (m_pDialog == nullptr) return;
+  HICON hIcon = static_cast<HICON>(
+      LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(iIconId), IMAGE_ICON, 16, 16, LR_SHARED));
+  m_pDialog->SetSmallIcon(hIcon);
 }
 
 void BootkinApp::RegisterStarterBranch() {
@@ -123,6 +146,8 @@ void BootkinApp::RegisterStarterBranch() {
     QV_LOG(kFunction, 0, kSource, "invalid sCurrentFileName = %s", sCurrentFileName.c_str());
     return;
   }
-  StartStages::RegisterStarter(sCurrentFilePath.c_str(), sClientName.c_str());
+  // The registration's outcome is logged where it happens; start-up ends
+  // the same way whatever it was.
+  PCUtility::RegisterStarter(HKEY_CURRENT_USER, sCurrentFilePath.c_str(), sClientName.c_str());
   QV_LOG(kFunction, 0, kSource, "No Meeting Parameter, sClientName = %s", sClientName.c_str());
 }

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "bootkin/resource.h"
-#include "code/utility/log/logsink.h"
 #include "code/setuphandler/setupinterface.h"
+#include "code/utility/log/logsink.h"
 #include "code/utility/text/textconv.h"
 
 const wchar_t* const BootkinDialog::kWindowClass = L"QVSetupWindow";

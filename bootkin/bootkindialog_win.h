@@ -39,7 +39,6 @@ class BootkinDialog {
   void PostFromWorker(unsigned int uMessage, std::uintptr_t wParam, std::intptr_t lParam);
 
   HWND GetSafeHwnd() const { return m_hWnd; }
-  float GetDpiScale() const { return m_fDpiScale; }
   RECT GetInitialStatusRect() const { return m_rcInitialStatus; }
 
   // Where the status text goes in the status layout: moved 15 and 10 units

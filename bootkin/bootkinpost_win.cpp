@@ -1,4 +1,5 @@
 #include "bootkin/bootkin.h"
+
 #include "bootkin/bootkindialog_win.h"
 #include "code/buildflavor.h"
 #include "code/setuphandler/setupinterface.h"

@@ -25,7 +25,6 @@ class StyleButton {
   void DrawItem(const DRAWITEMSTRUCT* pDraw);
 
   bool IsDefault() const { return m_bIsDefault; }
-  bool IsHovering() const { return m_bMouseOnButton; }
   HICON GetIcon() const { return m_hIcon; }
 
  protected:

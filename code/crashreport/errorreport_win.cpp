@@ -9,13 +9,14 @@
 #include "code/buildflavor.h"
 #include "code/crashreport/crashhandler.h"
 #include "code/crashreport/systeminfo.h"
+#include "code/crashreport/versiontext.h"
+#include "code/utility/log/mylog.h"
+#include "code/utility/net/socketdownload.h"
+#include "code/utility/system/fileutil.h"
+#include "code/utility/system/scopedhandle_win.h"
 #include "code/utility/text/encoding.h"
 #include "code/utility/text/limits.h"
-#include "code/utility/log/mylog.h"
-#include "code/utility/system/scopedhandle_win.h"
-#include "code/utility/net/socketdownload.h"
 #include "code/utility/text/textconv.h"
-#include "code/crashreport/versiontext.h"
 
 namespace {
 
@@ -23,27 +24,6 @@ const wchar_t kErrorPath[] = L"/aspx/web_conference/common/GWErrorServer.aspx";
 const wchar_t kFormHeader[] = L"Content-Type: application/x-www-form-urlencoded";
 // The process is going down; a server that does not answer must not keep it.
 constexpr DWORD kRequestTimeoutMs = 30000;
-
-// Reads a whole file in binary mode; false when it cannot be opened. Nothing
-// is logged here: this runs inside the crash filter.
-bool ReadFileBytes(const std::string& sPath, std::string& sData) {
-  const std::wstring wsPath = TextConv::Utf8ToWideBounded(sPath, Limits::kPath);
-  if (wsPath.empty()) return false;
-  ScopedFileHandle hFile(CreateFileW(wsPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!hFile) return false;
-  LARGE_INTEGER iSize;
-  if (!GetFileSizeEx(hFile.Get(), &iSize) || iSize.QuadPart < 0 || iSize.QuadPart > 0x7fffffff) return false;
-  sData.assign(std::size_t(iSize.QuadPart), '\0');
-  std::size_t iDone = 0;
-  while (iDone < sData.size()) {
-    DWORD iRead = 0;
-    if (!ReadFile(hFile.Get(), &sData[iDone], DWORD(sData.size() - iDone), &iRead, nullptr) || iRead == 0) break;
-    iDone += iRead;
-  }
-  sData.resize(iDone);  // a file that shrank while being read
-  return true;
-}
 
 std::string LastErrorText(DWORD iError) {
   wchar_t sText[1024] = L"";
@@ -99,9 +79,9 @@ void ErrorReport::Send() {
   const std::string sPrefix = std::string(sFolder) + "\\";
 
   std::string sCache, sLog, sDump;
-  if (ReadFileBytes(sPrefix + "Cache.xml", sCache)) oInputs.pCacheFile = &sCache;
+  if (Utility::ReadFileBytes(sPrefix + "Cache.xml", sCache)) oInputs.pCacheFile = &sCache;
   const char* sLogPath = MyLog::GetLogFilePath();
-  if (sLogPath && *sLogPath && ReadFileBytes(sLogPath, sLog)) oInputs.pLogFile = &sLog;
+  if (sLogPath && *sLogPath && Utility::ReadFileBytes(sLogPath, sLog)) oInputs.pLogFile = &sLog;
 
   SystemInfo::GetIEVersion();
   SystemInfo::GetOSName();
@@ -123,10 +103,10 @@ void ErrorReport::Send() {
   oInputs.sVersion = VersionText::Get();
   if (oInputs.sVersion.empty()) {
     std::string sVersionFile;
-    if (ReadFileBytes("version.txt", sVersionFile)) oInputs.sVersion = sVersionFile.c_str();
+    if (Utility::ReadFileBytes("version.txt", sVersionFile)) oInputs.sVersion = sVersionFile.c_str();
   }
 
-  if (ReadFileBytes(sPrefix + "CRASH.DMP", sDump)) oInputs.pDumpFile = &sDump;
+  if (Utility::ReadFileBytes(sPrefix + "CRASH.DMP", sDump)) oInputs.pDumpFile = &sDump;
 
   Post(BuildForm(BuildBody(oInputs)));
   if (bWinsock) WSACleanup();

@@ -13,8 +13,8 @@
 
 #include "code/hlib/hlib_internal_win.h"
 #include "code/hlib/requesttext.h"
-#include "code/utility/system/scopedhandle_win.h"
 #include "code/utility/net/socketdownload.h"
+#include "code/utility/system/scopedhandle_win.h"
 
 using namespace HLibInternal;
 

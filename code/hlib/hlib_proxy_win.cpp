@@ -18,8 +18,8 @@
 #include "code/hlib/hlib_internal_win.h"
 #include "code/hlib/requesttext.h"
 #include "code/hlib/serveraccess.h"
-#include "code/utility/system/myconfigure.h"
 #include "code/utility/net/socketdownload.h"
+#include "code/utility/system/myconfigure.h"
 
 using namespace HLibInternal;
 

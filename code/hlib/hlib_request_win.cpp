@@ -6,7 +6,7 @@
 
 #include "code/hlib/hlib_internal_win.h"
 #include "code/hlib/requesttext.h"
-#include "code/utility/net/sockerror.h"
+#include "code/utility/log/sockerror.h"
 #include "code/utility/net/socketdownload.h"
 
 using namespace HLibInternal;

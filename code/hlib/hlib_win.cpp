@@ -7,9 +7,9 @@
 
 #include "code/hlib/hlib_internal_win.h"
 #include "code/hlib/requesttext.h"
-#include "code/utility/system/myconfigure.h"
-#include "code/utility/protect/queryprotection.h"
 #include "code/utility/net/socketdownload.h"
+#include "code/utility/protect/queryprotection.h"
+#include "code/utility/system/myconfigure.h"
 #include "code/utility/system/userdirs.h"
 
 using namespace HLibInternal;

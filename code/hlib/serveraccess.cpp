@@ -4,8 +4,9 @@
 #include <cstring>
 #include <vector>
 
-#include "code/utility/text/encoding.h"
 #include "code/utility/log/logsink.h"
+#include "code/utility/text/asciitext.h"
+#include "code/utility/text/encoding.h"
 
 namespace {
 const char kSource[] = "code/hlib/hlib";
@@ -114,7 +115,7 @@ AddResult Add(std::string& sStore, const char* sIP, int iPort, bool bSecure, cha
   for (std::string& line : lines) {
     std::vector<std::string> fields;
     Utility::Split(line, "\t", fields);
-    if (fields.size() < 6 || std::atoi(fields[1].c_str()) != iPort) continue;
+    if (fields.size() < 6 || Utility::ReadDecimal(fields[1].data(), fields[1].size()).AsInt() != iPort) continue;
     if (!HostMatches(fields[0], sIP, fnResolve, bResolved, sResolved)) continue;
     line = sRecord;
     sStore = Join(lines);

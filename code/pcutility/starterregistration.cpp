@@ -1,6 +1,7 @@
 #include "code/pcutility/starterregistration.h"
 
 #include "code/utility/log/logsink.h"
+#include "code/utility/text/asciitext.h"
 
 namespace {
 const char* const kFunction = "PCUtility:RegisterStarter()";
@@ -29,14 +30,7 @@ ExistingClass JudgeExistingClass(bool bHasUrlProtocol, const std::string& sDescr
                                  const std::string& sClientName) {
   if (!bHasUrlProtocol) return ExistingClass::kNotProtocol;
   const std::string sOurs = "URL:" + sClientName + " Starter";
-  if (sDescription.size() != sOurs.size()) return ExistingClass::kOtherProtocol;
-  for (std::size_t i = 0; i < sOurs.size(); ++i) {
-    char a = sDescription[i], b = sOurs[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-    if (a != b) return ExistingClass::kOtherProtocol;
-  }
-  return ExistingClass::kStarter;
+  return Utility::AsciiEqualNoCase(sDescription, sOurs) ? ExistingClass::kStarter : ExistingClass::kOtherProtocol;
 }
 
 bool BuildStarterRegistration(const char* sStarterFile, const char* sClientName, StarterRegistration& oRegistration) {

@@ -1,8 +1,8 @@
 #pragma once
 #include <atomic>
 
-#include "code/utility/text/limits.h"
 #include "code/utility/system/mythread.h"
+#include "code/utility/text/limits.h"
 
 class HLib;
 

@@ -6,19 +6,20 @@
 #include <vector>
 
 #include "code/buildflavor.h"
-#include "code/unpackflavor.h"
 #include "code/hlib/hlib.h"
+#include "code/setuphandler/commandfile.h"
 #include "code/setuphandler/downloadmonitor.h"
 #include "code/setuphandler/setupdownloader.h"
 #include "code/setuphandler/setuphandler.h"
-#include "code/setuphandler/sizequery.h"
-#include "code/utility/text/boundedtext.h"
-#include "code/utility/system/fileutil.h"
-#include "code/utility/log/logsink.h"
-#include "code/utility/system/milliseconds.h"
 #include "code/setuphandler/setupinterface.h"
-#include "code/utility/text/textconv.h"
+#include "code/setuphandler/sizequery.h"
+#include "code/unpackflavor.h"
 #include "code/utility/archive/zlibpp.h"
+#include "code/utility/log/logsink.h"
+#include "code/utility/system/fileutil.h"
+#include "code/utility/system/milliseconds.h"
+#include "code/utility/text/boundedtext.h"
+#include "code/utility/text/textconv.h"
 
 namespace {
 const char kSource[] = "code/setuphandler/setuphandler";
@@ -316,11 +317,7 @@ bool SetupHandler::ProcessDownloadedClient() {
     }
   }
 
-  sPrefix = std::string("<__SetupDirectory__>") + m_sSetupDirectory + "</__SetupDirectory__>\n" +
-            "<__SetupFile__>" + sCurrent + "\\" + m_sCurrentFile + "</__SetupFile__>\n" +
-            "<__SetupFileName__>" + m_sCurrentFile + "</__SetupFileName__>\n" +
-            "<__SetupConfigureFile__>" + sCurrent + "\\starter.cfg</__SetupConfigureFile__>\n";
-  if (m_bClientFilesAvailable) sPrefix += "<__NeedToRemoveSetup__>Y</__NeedToRemoveSetup__>\n";
+  sPrefix = CommandFile::SetupPrefix(m_sSetupDirectory, sCurrent, m_sCurrentFile, m_bClientFilesAvailable);
   // The client must get the whole settings text or none of the new one.
   if (!Utility::CopyIfFits(m_sSetting, sizeof(m_sSetting), sPrefix + m_sSetting)) {
     QV_LOG(kProcess, 0, kSource, "settings text too long for the setup prefix: %d bytes",

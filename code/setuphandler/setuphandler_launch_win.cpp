@@ -7,17 +7,20 @@
 #include <vector>
 
 #include "code/hlib/hlib.h"
+#include "code/setuphandler/commandfile.h"
 #include "code/setuphandler/setuphandler.h"
-#include "code/utility/text/boundedtext.h"
-#include "code/utility/text/limits.h"
+#include "code/setuphandler/setupinterface.h"
 #include "code/utility/log/logmask.h"
 #include "code/utility/log/logsink.h"
+#include "code/utility/system/fileutil.h"
 #include "code/utility/system/processutil.h"
-#include "code/setuphandler/setupinterface.h"
+#include "code/utility/system/scopedhandle_win.h"
 #include "code/utility/system/statusfilehandler.h"
+#include "code/utility/system/userdirs.h"
+#include "code/utility/text/boundedtext.h"
+#include "code/utility/text/limits.h"
 #include "code/utility/text/tagtext.h"
 #include "code/utility/text/textconv.h"
-#include "code/utility/system/userdirs.h"
 
 namespace {
 const char* const kSource = "code/setuphandler/setuphandler";
@@ -27,21 +30,6 @@ const char* const kLaunchEndTag = "</__ClientCalledToLaunch__>";
 // Reply of the installation report, one byte more for the terminator.
 const int kReportReplySize = 4096;
 
-// Writes a text in text mode (line feeds stored as CR LF), replacing the
-// file. False when it cannot be opened or written.
-bool WriteTextFile(const std::string& sPath, const std::string& sText) {
-  const std::wstring wsPath = TextConv::Utf8ToWideBounded(sPath, Limits::kPath);
-  if (wsPath.empty()) return false;
-  FILE* pFile = _wfopen(wsPath.c_str(), L"w");
-  if (pFile == nullptr) return false;
-  const bool bWritten = std::fwrite(sText.data(), 1, sText.size(), pFile) == sText.size();
-  return std::fclose(pFile) == 0 && bWritten;
-}
-
-bool FileExists(const std::string& sPath) {
-  const std::wstring wsPath = TextConv::Utf8ToWideBounded(sPath, Limits::kPath);
-  return !wsPath.empty() && GetFileAttributesW(wsPath.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 }  // namespace
 
 std::string SetupHandler::InformServerOfInstallation() {
@@ -80,12 +68,8 @@ bool SetupHandler::LaunchClient() {
   oStatus.ReadStatus(0, m_sClientDirectory, kLaunchStartTag, kLaunchEndTag, sLaunched, sizeof(sLaunched));
   if (std::strcmp(sLaunched, "Y") == 0) return false;
 
-  std::string sCommand;
-  sCommand += std::string("<__SetupDirectory__>") + m_sSetupDirectory + "</__SetupDirectory__>\n";
-  sCommand += std::string("<__SetupFile__>") + m_sCurrentDirectory + "\\" + m_sCurrentFile + "</__SetupFile__>\n";
-  sCommand += std::string("<__SetupFileName__>") + m_sCurrentFile + "</__SetupFileName__>\n";
-  sCommand += std::string("<__SetupConfigureFile__>") + m_sCurrentDirectory + "\\starter.cfg</__SetupConfigureFile__>\n";
-  if (!m_bCalledByCommandLine) sCommand += "<__NeedToRemoveSetup__>Y</__NeedToRemoveSetup__>\n";
+  std::string sCommand =
+      CommandFile::SetupPrefix(m_sSetupDirectory, m_sCurrentDirectory, m_sCurrentFile, !m_bCalledByCommandLine);
   sCommand += "<__SkippedDownload__>Y</__SkippedDownload__>\n";
   sCommand += m_sSetting;
   // A cut command text would hand the client broken settings; install
@@ -97,7 +81,7 @@ bool SetupHandler::LaunchClient() {
   }
 
   const std::string sCommandFile = std::string(m_sClientDirectory) + "\\" + kCommandFile;
-  if (!WriteTextFile(sCommandFile, m_sSetting)) {
+  if (!Utility::WriteTextFile(sCommandFile, m_sSetting)) {
     QV_LOG(kFunction, 0, kSource, "Failed to open file to write: %s", sCommandFile.c_str());
   }
   QV_LOG(kFunction, 0, kSource, "m_sClientDirectory: %s", m_sClientDirectory);
@@ -124,7 +108,7 @@ void SetupHandler::CallToInstall() {
 
   const std::string sSetupDirectory = m_sSetupDirectory;
   const std::string sCommandFile = sSetupDirectory + "\\" + kCommandFile;
-  if (!WriteTextFile(sCommandFile, m_sSetting)) {
+  if (!Utility::WriteTextFile(sCommandFile, m_sSetting)) {
     QV_LOG(kFunction, 0, kSource, "Failed to open file to write: %s", sCommandFile.c_str());
   }
 
@@ -136,7 +120,7 @@ void SetupHandler::CallToInstall() {
     CopyFileW(TextConv::Utf8ToWideBounded(sCacheSource, Limits::kPath).c_str(),
               TextConv::Utf8ToWideBounded(sCacheTarget, Limits::kPath).c_str(), FALSE);
     const std::string sWorkingFile = sSetupDirectory + "\\WorkingDirectory.txt";
-    if (!WriteTextFile(sWorkingFile, std::string("<__WorkingDirectory__>") + m_sCurrentDirectory +
+    if (!Utility::WriteTextFile(sWorkingFile, std::string("<__WorkingDirectory__>") + m_sCurrentDirectory +
                                          "</__WorkingDirectory__>\n")) {
       QV_LOG(kFunction, 0, kSource, "Failed to open file to write: %s", sWorkingFile.c_str());
     }
@@ -164,7 +148,7 @@ void SetupHandler::CallToInstall() {
       oExecute.nShow = SW_HIDE;
       QV_LOG(kFunction, 0, kSource, "ShellExecuteEx() sVerb = %s", bAdmin ? "runas" : "open");
       if (!wsLauncher.empty() && ShellExecuteExW(&oExecute)) {
-        if (oExecute.hProcess != nullptr) CloseHandle(oExecute.hProcess);
+        ScopedKernelHandle oProcess(oExecute.hProcess);  // not waited for
         QV_LOG(kFunction, 0, kSource, "ShellExecuteEx() sInstaller = %s", sLauncher.c_str());
         return;
       }
@@ -176,7 +160,7 @@ void SetupHandler::CallToInstall() {
   const std::string sDefaultInstaller = sSetupDirectory + "\\QVInstaller.exe";
   std::string sInstaller = sDefaultInstaller;
   if (bSaltmarsh) {
-    if (FileExists(sLauncher)) {
+    if (Utility::FileExists(sLauncher)) {
       sInstaller = sLauncher;
     } else {
       QV_LOG(kFunction, 0, kSource, "Failed to find sInstaller = %s", sLauncher.c_str());

@@ -3,8 +3,8 @@
 
 #include "code/setuphandler/setuphandler.h"
 #include "code/utility/log/logsink.h"
+#include "code/utility/log/sockerror.h"
 #include "code/utility/system/processutil.h"
-#include "code/utility/net/sockerror.h"
 
 namespace {
 const char* const kSource = "code/setuphandler/setuphandler";

@@ -3,31 +3,24 @@
 #include <windows.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 
-#include "code/utility/text/boundedtext.h"
-#include "code/utility/text/encoding.h"
-#include "code/utility/system/fileutil.h"
-#include "code/utility/text/limits.h"
+#include "code/setuphandler/setupinterface.h"
 #include "code/utility/log/logsink.h"
 #include "code/utility/protect/queryprotection.h"
-#include "code/setuphandler/setupinterface.h"
+#include "code/utility/system/fileutil.h"
+#include "code/utility/system/userdirs.h"
+#include "code/utility/text/asciitext.h"
+#include "code/utility/text/boundedtext.h"
+#include "code/utility/text/encoding.h"
+#include "code/utility/text/limits.h"
 #include "code/utility/text/tagtext.h"
 #include "code/utility/text/textconv.h"
-#include "code/utility/system/userdirs.h"
 
 namespace {
 const char* const kSource = "code/setuphandler/setuphandler";
 
-// Whole content of a small text file; false when it cannot be opened.
-bool ReadSmallFile(const std::string& sPath, std::string& sContent) {
-  std::size_t iSize = 0;
-  char* pData = nullptr;
-  if (!Utility::ReadWholeFile(sPath.c_str(), static_cast<int>(Limits::kPath), &iSize, &pData)) return false;
-  sContent.assign(pData, iSize);
-  delete[] pData;
-  return true;
-}
 }  // namespace
 
 SetupHandler::SetupHandler() = default;
@@ -71,7 +64,7 @@ void SetupHandler::CheckIsVersionIsSynced() {
   for (const Candidate& oCandidate : aCandidates) {
     QV_LOG(kFunction, 0, kSource, "sVersionFileName is %s", oCandidate.sVersionFile.c_str());
     std::string sContent;
-    if (!ReadSmallFile(oCandidate.sVersionFile, sContent)) continue;
+    if (!Utility::ReadFileBytes(oCandidate.sVersionFile, sContent)) continue;
     m_bIsClientInstalled = true;
     Utility::CopyIfFits(m_sClientDirectory, sizeof(m_sClientDirectory), oCandidate.sClientDirectory);
     const std::string sExistingVersion = VersionWord(sContent);
@@ -115,17 +108,13 @@ bool SetupHandler::InitializeSetup() {
   }
   if (sReadLine != nullptr) {
     std::string sContent;
-    if (!ReadSmallFile(sCommandParameterFile, sContent)) {
+    if (!Utility::ReadFileBytes(sCommandParameterFile, sContent)) {
       QV_LOG(kFunction, 0, kSource, "failed to load %s", sCommandParameterFile.c_str());
       return false;
     }
     // The settings go back out in a text-mode command file: CR LF read here
     // would come out as CR CR LF.
-    std::string sFolded;
-    for (std::size_t i = 0; i < sContent.size(); ++i) {
-      if (sContent[i] != '\r' || i + 1 == sContent.size() || sContent[i + 1] != '\n') sFolded += sContent[i];
-    }
-    sContent.swap(sFolded);
+    sContent = Utility::FoldLineBreaks(sContent);
     ParseSetting(sContent.c_str());
     QV_LOG(kFunction, 0, kSource, sReadLine, sCommandParameterFile.c_str());
   }
@@ -135,7 +124,7 @@ bool SetupHandler::InitializeSetup() {
     const std::string sRefineFile = sInstallation + "\\QVServiceCache.txt";
     QV_LOG(kFunction, 0, kSource, "Refine directory by %s", sRefineFile.c_str());
     std::string sContent;
-    if (ReadSmallFile(sRefineFile, sContent)) {
+    if (Utility::ReadFileBytes(sRefineFile, sContent)) {
       // An absent element empties its folder; one too long for it is refused
       // the same way.
       auto refine = [&](const char* sStartTag, const char* sEndTag, char* sMember, std::size_t iSize) {
@@ -179,16 +168,16 @@ bool SetupHandler::LoadSetupConfigure(char* sSetting, std::size_t iSettingSize) 
   };
 
   std::size_t iSize = 0;
-  char* pData = nullptr;
-  Utility::GetFileData(sConfigureFile.c_str(), &iSize, &pData);
-  if (pData != nullptr) {
+  std::unique_ptr<char[]> oData;
+  Utility::GetFileData(sConfigureFile.c_str(), &iSize, oData);
+  if (oData) {
+    char* pData = oData.get();
     const std::string sClientFile = Utility::ReplaceAll("PCClient.zip", ".zip", "");
     const std::string sAccessoryFile = Utility::ReplaceAll("PCClientAccessory.zip", ".zip", "");
     const bool bClientFiles = Utility::FileExists(sClientFile.c_str()) && Utility::FileExists(sAccessoryFile.c_str());
     pData[iSize] = '\0';
     Utility::UnmaskText(pData, "M");
     const bool bStored = store(pData, sConfigureFile);
-    delete[] pData;
     if (bStored) {
       if (bClientFiles) {
         QV_LOG(kFunction, 0, kSource, "both client files are available");
@@ -200,10 +189,9 @@ bool SetupHandler::LoadSetupConfigure(char* sSetting, std::size_t iSettingSize) 
   }
 
   const std::string sPlainFile = Utility::ReplaceAll(sConfigureFile, ".cfg", ".txt");
-  Utility::GetFileData(sPlainFile.c_str(), &iSize, &pData);
-  if (pData != nullptr) {
-    const bool bStored = store(pData, sPlainFile);
-    delete[] pData;
+  Utility::GetFileData(sPlainFile.c_str(), &iSize, oData);
+  if (oData) {
+    const bool bStored = store(oData.get(), sPlainFile);
     if (bStored) {
       m_bClientFilesAvailable = false;
       QV_LOG(kFunction, 0, kSource, "Loaded %s successfully", sPlainFile.c_str());

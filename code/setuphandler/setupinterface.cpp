@@ -7,6 +7,8 @@
 #include <mutex>
 #include <unordered_set>
 
+#include "code/utility/text/asciitext.h"
+
 namespace SetupMessage {
 namespace {
 // Every block handed out and not yet freed. Any program can post the window
@@ -30,15 +32,7 @@ std::string TextOf(std::uintptr_t wParam) {
   return std::string(p, n);
 }
 
-int ReadInt(const std::string& sPart) {
-  errno = 0;
-  char* pEnd = nullptr;
-  const long l = std::strtol(sPart.c_str(), &pEnd, 10);
-  if (pEnd == sPart.c_str()) return 0;
-  if (errno == ERANGE || l > INT_MAX) return l < 0 ? INT_MIN : INT_MAX;
-  if (l < INT_MIN) return INT_MIN;
-  return static_cast<int>(l);
-}
+int ReadInt(const std::string& sPart) { return Utility::ReadDecimal(sPart.data(), sPart.size()).AsInt(); }
 }  // namespace
 
 bool CarriesText(unsigned int uMessage) { return uMessage >= kStatus && uMessage <= kFinal; }

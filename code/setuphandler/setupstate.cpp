@@ -7,14 +7,15 @@
 #include <set>
 #include <vector>
 
-#include "code/utility/text/boundedtext.h"
+#include "code/crashreport/versiontext.h"
 #include "code/utility/log/logmask.h"
 #include "code/utility/log/logsink.h"
-#include "code/utility/text/queryparameters.h"
 #include "code/utility/protect/queryprotection.h"
+#include "code/utility/text/asciitext.h"
+#include "code/utility/text/boundedtext.h"
+#include "code/utility/text/queryparameters.h"
 #include "code/utility/text/tagtext.h"
 #include "code/utility/text/textconv.h"
-#include "code/crashreport/versiontext.h"
 
 SetupState::SetupState()
     : m_sAccountServerName{},
@@ -61,14 +62,6 @@ std::string SetupState::VersionWord(const std::string& sContent) {
 namespace {
 const char* const kSource = "code/setuphandler/setuphandler";
 
-// Decimal value with the C library's rules: leading blanks and a sign,
-// stopping at the first non-digit, 0 without digits.
-int DecimalValue(const std::string& sText) {
-  const long long iValue = std::strtoll(sText.c_str(), nullptr, 10);
-  if (iValue > INT_MAX) return INT_MAX;
-  if (iValue < INT_MIN) return INT_MIN;
-  return static_cast<int>(iValue);
-}
 
 // Why a link value is not taken, or null. A web page writes these values, and
 // they are pasted into a tagged text: a tag would add an element of its own
@@ -163,7 +156,7 @@ void SetupState::ParseSetting(const char* sSetting) {
   take("AccountServerIP", m_sAccountServerName, sizeof(m_sAccountServerName));
   std::string sPort;
   if (TagText::Extract(sSetting, "<__AccountServerPort__>", "</__AccountServerPort__>", sPort))
-    m_iAccountServerPort = DecimalValue(sPort);
+    m_iAccountServerPort = Utility::ReadDecimal(sPort.data(), sPort.size()).AsInt();
   take("ClientName", m_sClientName, sizeof(m_sClientName));
   take("Version", m_sVersion, sizeof(m_sVersion));
   m_sStarterSid[0] = '\0';

@@ -3,9 +3,11 @@
 #include <cctype>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "code/utility/log/logsink.h"
+#include "code/utility/text/asciitext.h"
 #include "code/utility/text/tagtext.h"
 
 namespace SizeQuery {
@@ -14,15 +16,10 @@ const char kFunction[] = "SetupHandler::Download";
 const char kSource[] = "code/setuphandler/setuphandler";
 
 int LeadingNumber(const char* s) {
-  while (*s && std::isspace(static_cast<unsigned char>(*s))) ++s;
-  bool bNegative = false;
-  if (*s == '+' || *s == '-') bNegative = (*s++ == '-');
-  long long iValue = 0;
-  for (; *s >= '0' && *s <= '9'; ++s) {
-    iValue = iValue * 10 + (*s - '0');
-    if (iValue > INT_MAX) return 0;  // no package is that big; treat as no size
-  }
-  return static_cast<int>(bNegative ? -iValue : iValue);
+  const Utility::Decimal d = Utility::ReadDecimal(s, std::strlen(s));
+  // No package is that big: treat it as no size.
+  if (d.iValue > INT_MAX || d.iValue < -INT_MAX) return 0;
+  return static_cast<int>(d.iValue);
 }
 }  // namespace
 

@@ -18,8 +18,8 @@
 
 #include "bootkin/bootkindialog_win.h"
 #include "bootkin/resource.h"
-#include "code/utility/system/mythread.h"
 #include "code/setuphandler/setupinterface.h"
+#include "code/utility/system/mythread.h"
 #include "code/utility/text/textconv.h"
 
 namespace {

@@ -2,8 +2,8 @@
 // protected by ProtectQuery, which must come back as a plain parse gives it.
 #include <string>
 
-#include "code/utility/text/queryparameters.h"
 #include "code/utility/protect/queryprotection.h"
+#include "code/utility/text/queryparameters.h"
 #include "tests/fuzz/fuzzinput.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "code/utility/text/limits.h"
 #include "code/utility/protect/queryprotection.h"
+#include "code/utility/text/limits.h"
 
 namespace {
 const char kUsage[] =

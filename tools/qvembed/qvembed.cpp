@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "code/setuphandler/setupstate.h"
 #include "code/setuphandler/embeddedsettings.h"
+#include "code/setuphandler/setupstate.h"
 #include "code/utility/text/queryparameters.h"
 
 namespace {

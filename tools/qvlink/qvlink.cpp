@@ -12,11 +12,11 @@
 #include <utility>
 #include <vector>
 
+#include "code/utility/log/logsink.h"
+#include "code/utility/protect/queryprotection.h"
 #include "code/utility/text/encoding.h"
 #include "code/utility/text/limits.h"
-#include "code/utility/log/logsink.h"
 #include "code/utility/text/queryparameters.h"
-#include "code/utility/protect/queryprotection.h"
 
 namespace {
 

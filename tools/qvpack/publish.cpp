@@ -12,6 +12,8 @@
 #include <system_error>
 #include <vector>
 
+#include "code/utility/text/asciitext.h"
+
 namespace fs = std::filesystem;
 
 namespace QvPublish {
@@ -42,19 +44,12 @@ std::string Text(const fs::path& path) {
   return std::string(u8.begin(), u8.end());
 }
 
-bool EqualIgnoringCase(const std::string& a, const char* b) {
-  if (a.size() != std::strlen(b)) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return true;
-}
 
 // Windows finds the installer whatever the case of its name.
 bool HasInstaller(const fs::path& folder) {
   std::error_code ec;
   for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
-    if (EqualIgnoringCase(Text(it->path().filename()), kInstallerName) && it->is_regular_file(ec)) return true;
+    if (Utility::AsciiEqualNoCase(Text(it->path().filename()), kInstallerName) && it->is_regular_file(ec)) return true;
   }
   return false;
 }

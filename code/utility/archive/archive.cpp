@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "code/utility/log/logsink.h"
+#include "code/utility/text/asciitext.h"
 #include "code/utility/text/textconv.h"
 
 namespace PackageArchive {
@@ -70,9 +71,7 @@ bool EndsWithTempSuffix(const std::string& sSegment) {
   const std::size_t n = sizeof(kTempSuffix) - 1;
   if (sSegment.size() < n) return false;
   for (std::size_t i = 0; i < n; ++i) {
-    char c = sSegment[sSegment.size() - n + i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kTempSuffix[i]) return false;
+    if (Utility::AsciiLower(sSegment[sSegment.size() - n + i]) != kTempSuffix[i]) return false;
   }
   return true;
 }

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "code/utility/archive/archive.h"
-#include "code/utility/text/limits.h"
 #include "code/utility/log/logsink.h"
-#include "code/utility/net/sockerror.h"
+#include "code/utility/log/sockerror.h"
+#include "code/utility/text/limits.h"
 #include "code/utility/text/textconv.h"
 
 namespace {

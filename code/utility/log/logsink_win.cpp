@@ -4,7 +4,7 @@
 #include <string>
 
 #include "code/utility/log/logsink.h"
-#include "code/utility/net/sockerror.h"
+#include "code/utility/log/sockerror.h"
 
 namespace LogSink {
 namespace {

@@ -2,8 +2,8 @@
 #include <cstddef>
 #include <string>
 
-#include "code/utility/text/limits.h"
 #include "code/utility/log/logsink.h"
+#include "code/utility/text/limits.h"
 
 // The run log: one text file in the user's temporary folder that every part
 // of the starter appends entries to, with the two previous runs kept as
@@ -50,7 +50,6 @@ class MyLog {
   void Write(const char* sFunction, int iSeverity, const char* sSource, int iLine, const char* sFormat, ...)
       QV_PRINTF_FORMAT(6, 7);
 
-  const char* GetDirectory() const { return m_sDirectory; }
   const char* GetFilePath() const { return m_sLogFilePath; }
   const char* GetInstanceName() const { return m_sInstanceName; }
   int GetMaxSize() const { return m_iMaxSize; }

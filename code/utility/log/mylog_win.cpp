@@ -8,10 +8,10 @@
 #include <cstring>
 #include <new>
 
-#include "code/utility/text/boundedtext.h"
 #include "code/utility/log/logsink.h"
 #include "code/utility/log/mylog.h"
 #include "code/utility/system/scopedhandle_win.h"
+#include "code/utility/text/boundedtext.h"
 #include "code/utility/text/textconv.h"
 
 MyLog* g_pMyLog = nullptr;

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "code/utility/log/logsink.h"
-#include "code/utility/net/sockerror.h"
+#include "code/utility/log/sockerror.h"
 #include "code/utility/net/socketdownload.h"
 #include "code/utility/text/textconv.h"
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "code/utility/text/asciitext.h"
+
 namespace AccountServers {
 namespace {
 
@@ -48,8 +50,7 @@ bool NormaliseName(const char* p, std::size_t n, char* sOut) {
       }
       continue;
     }
-    char c = p[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    const char c = Utility::AsciiLower(p[i]);
     if (!((c >= 'a' && c <= 'z') || IsDigit(c) || c == '-')) return false;
     if (!IsDigit(c)) bAllDigits = false;
     sOut[i] = c;

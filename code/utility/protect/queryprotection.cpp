@@ -8,10 +8,10 @@
 #include <ctime>
 #include <vector>
 
-#include "code/utility/text/encoding.h"
 #include "code/utility/log/logmask.h"
 #include "code/utility/log/logsink.h"
 #include "code/utility/protect/sha1.h"
+#include "code/utility/text/encoding.h"
 
 namespace Utility {
 namespace {

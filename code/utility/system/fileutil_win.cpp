@@ -9,11 +9,11 @@
 #include <limits>
 #include <new>
 
-#include "code/utility/system/fileutil.h"
-#include "code/utility/text/limits.h"
 #include "code/utility/log/logsink.h"
+#include "code/utility/log/sockerror.h"
+#include "code/utility/system/fileutil.h"
 #include "code/utility/system/scopedhandle_win.h"
-#include "code/utility/net/sockerror.h"
+#include "code/utility/text/limits.h"
 #include "code/utility/text/textconv.h"
 
 namespace Utility {
@@ -28,10 +28,10 @@ std::wstring ToWidePath(const char* sPath, std::size_t iCapacity) {
   return TextConv::Utf8ToWideBounded(sPath, iCapacity);
 }
 
-bool ReadWholeFile(const char* sPath, int iPathLength, std::size_t* pSize, char** ppData) {
+bool ReadWholeFile(const char* sPath, int iPathLength, std::size_t* pSize, std::unique_ptr<char[]>& oData) {
+  oData.reset();
   if (pSize) *pSize = 0;
-  if (ppData) *ppData = nullptr;
-  if (pSize == nullptr || ppData == nullptr || iPathLength <= 0) return false;
+  if (pSize == nullptr || iPathLength <= 0) return false;
   const std::wstring wsPath = ToWidePath(sPath, static_cast<std::size_t>(iPathLength));
   if (wsPath.empty()) return false;
   ScopedStdioFile oFile(_wfopen(wsPath.c_str(), L"rb"));
@@ -43,22 +43,19 @@ bool ReadWholeFile(const char* sPath, int iPathLength, std::size_t* pSize, char*
     return false;
   if (_fseeki64(oFile.Get(), 0, SEEK_SET) != 0) return false;
   const std::size_t n = static_cast<std::size_t>(iLength);
-  char* pData = new (std::nothrow) char[n + kReadWholeFileSpare];
-  if (pData == nullptr) return false;
+  std::unique_ptr<char[]> oBlock(new (std::nothrow) char[n + kReadWholeFileSpare]);
+  if (!oBlock) return false;
   // A file that shrank under us is a failed read, not a block of garbage.
-  if (n > 0 && std::fread(pData, 1, n, oFile.Get()) != n) {
-    delete[] pData;
-    return false;
-  }
+  if (n > 0 && std::fread(oBlock.get(), 1, n, oFile.Get()) != n) return false;
   *pSize = n;
-  *ppData = pData;
+  oData = std::move(oBlock);
   return true;
 }
 
-void GetFileData(const char* sFileName, std::size_t* pSize, char** ppData) {
+void GetFileData(const char* sFileName, std::size_t* pSize, std::unique_ptr<char[]>& oData) {
+  oData.reset();
   if (pSize) *pSize = 0;
-  if (ppData) *ppData = nullptr;
-  if (sFileName == nullptr || sFileName[0] == '\0' || pSize == nullptr || ppData == nullptr) return;
+  if (sFileName == nullptr || sFileName[0] == '\0' || pSize == nullptr) return;
   const std::wstring wsPath = ToWidePath(sFileName);
   ScopedStdioFile oFile(wsPath.empty() ? nullptr : _wfopen(wsPath.c_str(), L"rb"));
   if (!oFile) {
@@ -70,14 +67,15 @@ void GetFileData(const char* sFileName, std::size_t* pSize, char** ppData) {
       static_cast<unsigned long long>(oInfo.st_size) >= std::numeric_limits<std::size_t>::max())
     return;
   const std::size_t iSize = static_cast<std::size_t>(oInfo.st_size);
-  char* pData = new (std::nothrow) char[iSize + 1];
-  if (pData == nullptr) return;
+  std::unique_ptr<char[]> oBlock(new (std::nothrow) char[iSize + 1]);
+  if (!oBlock) return;
+  char* pData = oBlock.get();
   // The size reported is what was actually read, so the terminator always
   // follows real data.
   const std::size_t iRead = iSize ? std::fread(pData, 1, iSize, oFile.Get()) : 0;
   pData[iRead] = '\0';
   *pSize = iRead;
-  *ppData = pData;
+  oData = std::move(oBlock);
 }
 
 bool CopyMyFile(const char* sSourceFile, const char* sDestinationFile) {
@@ -138,6 +136,42 @@ bool RemoveAllFile(const char* sPath, const char* sKeep) {
 bool FileExists(const char* sPath) {
   const std::wstring wsPath = ToWidePath(sPath);
   return !wsPath.empty() && GetFileAttributesW(wsPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool FileExists(const std::string& sPath) { return FileExists(sPath.c_str()); }
+
+bool ReadFileBytes(const std::string& sPath, std::string& sBytes) {
+  sBytes.clear();
+  const std::wstring wsPath = ToWidePath(sPath.c_str());
+  if (wsPath.empty()) return false;
+  ScopedFileHandle hFile(CreateFileW(wsPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!hFile) return false;
+  LARGE_INTEGER iSize;
+  if (!GetFileSizeEx(hFile.Get(), &iSize) || iSize.QuadPart < 0 || iSize.QuadPart > 0x7fffffff) return false;
+  sBytes.assign(static_cast<std::size_t>(iSize.QuadPart), '\0');
+  std::size_t iDone = 0;
+  while (iDone < sBytes.size()) {
+    DWORD iRead = 0;
+    if (!ReadFile(hFile.Get(), &sBytes[iDone], static_cast<DWORD>(sBytes.size() - iDone), &iRead, nullptr) ||
+        iRead == 0)
+      break;
+    iDone += iRead;
+  }
+  sBytes.resize(iDone);
+  return true;
+}
+
+bool WriteTextFile(const std::wstring& wsPath, const std::string& sText) {
+  if (wsPath.empty()) return false;
+  ScopedStdioFile oFile(_wfopen(wsPath.c_str(), L"wt"));
+  if (!oFile) return false;
+  const bool bWritten = std::fwrite(sText.data(), 1, sText.size(), oFile.Get()) == sText.size();
+  return std::fflush(oFile.Get()) == 0 && bWritten;
+}
+
+bool WriteTextFile(const std::string& sPath, const std::string& sText) {
+  return WriteTextFile(ToWidePath(sPath.c_str()), sText);
 }
 
 }  // namespace Utility

@@ -8,8 +8,10 @@
 #include <string>
 
 #include "code/utility/log/logsink.h"
+#include "code/utility/system/fileutil.h"
 #include "code/utility/system/myconfigure.h"
 #include "code/utility/system/scopedhandle_win.h"
+#include "code/utility/text/asciitext.h"
 #include "code/utility/text/tagtext.h"
 #include "code/utility/text/textconv.h"
 
@@ -41,12 +43,6 @@ class CacheFileLock {
   bool m_bOwned = false;
 };
 
-bool WriteWholeFile(const wchar_t* wPath, const std::string& sText) {
-  ScopedStdioFile f(_wfopen(wPath, L"wt"));
-  if (!f) return false;
-  const bool bOk = std::fwrite(sText.data(), 1, sText.size(), f.Get()) == sText.size();
-  return std::fflush(f.Get()) == 0 && bOk;
-}
 }  // namespace
 
 constexpr const char MyConfigure::kEndMarker[];
@@ -93,7 +89,7 @@ bool MyConfigure::SetFilePath(const char* sPath) {
   if (GetFileAttributesW(m_wFilePath) != INVALID_FILE_ATTRIBUTES) return true;
   const std::size_t iSlash = wPath.find_last_of(L"\\/");
   if (iSlash != std::wstring::npos && iSlash > 0) SHCreateDirectoryExW(nullptr, wPath.substr(0, iSlash).c_str(), nullptr);
-  if (!WriteWholeFile(m_wFilePath, DefaultContent())) {
+  if (!Utility::WriteTextFile(std::wstring(m_wFilePath), DefaultContent())) {
     QV_LOG("MyConfigure::Initialize", 3, kSource, "failed to open %s for writing", m_sFilePath);
     return false;
   }
@@ -102,11 +98,8 @@ bool MyConfigure::SetFilePath(const char* sPath) {
 
 bool MyConfigure::ReadFile(std::string& sText) {
   sText.clear();
-  ScopedStdioFile f(m_wFilePath[0] ? _wfopen(m_wFilePath, L"rt") : nullptr);
-  if (!f) return false;
-  char buffer[8192];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof(buffer), f.Get())) > 0) sText.append(buffer, n);
+  if (m_sFilePath[0] == '\0' || !Utility::ReadFileBytes(m_sFilePath, sText)) return false;
+  sText = Utility::FoldLineBreaks(sText);
   // A zero byte ends the text, as it would for the tag functions.
   const std::size_t iZero = sText.find('\0');
   if (iZero != std::string::npos) sText.resize(iZero);
@@ -140,7 +133,7 @@ bool MyConfigure::WriteConfigure(const char* sStartTag, const char* sEndTag, con
   // file's place, so a failed write never leaves a half file behind.
   std::wstring wTemp = m_wFilePath;
   wTemp += L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
-  if (!WriteWholeFile(wTemp.c_str(), sNew) ||
+  if (!Utility::WriteTextFile(wTemp, sNew) ||
       !MoveFileExW(wTemp.c_str(), m_wFilePath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     DeleteFileW(wTemp.c_str());
     QV_LOG("MyConfigure::WriteConfigure", 3, kSource, "failed to open %s for writing", m_sFilePath);

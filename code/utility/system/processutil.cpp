@@ -1,5 +1,7 @@
 #include "code/utility/system/processutil.h"
 
+#include "code/utility/text/asciitext.h"
+
 namespace Utility {
 
 void SplitCommandLine(const std::string& sCommandLine, std::string& sExecutable, std::string& sParameter) {
@@ -24,19 +26,11 @@ void SplitCommandLine(const std::string& sCommandLine, std::string& sExecutable,
   sParameter = sCommandLine.substr(i);
 }
 
-std::string ToLowerASCII(const std::string& sText) {
-  std::string sLower(sText);
-  for (char& c : sLower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return sLower;
-}
-
 bool ProcessNameMatches(const std::string& sLowerTarget, const std::string& sExecutableName) {
   if (sExecutableName.empty()) return false;
   // The name in quotes must stand in the text: a bare search would also take
   // every name that is a tail of a target, such as r.exe in "qvinstaller.exe".
-  return sLowerTarget.find("\"" + ToLowerASCII(sExecutableName) + "\"") != std::string::npos;
+  return sLowerTarget.find("\"" + AsciiLower(sExecutableName) + "\"") != std::string::npos;
 }
 
 }  // namespace Utility

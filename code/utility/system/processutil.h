@@ -31,7 +31,6 @@ bool IsProcessRunning(const char* sName);
 // process list cannot be read.
 bool TerminateProcessByName(const char* sProcessName);
 
-std::string ToLowerASCII(const std::string& sText);
 
 // True when the lower-cased executable name in double quotes occurs in the
 // lower-cased target: exact names only, whatever their letter case.

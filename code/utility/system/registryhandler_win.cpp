@@ -5,8 +5,8 @@
 #include <string>
 
 #include "code/utility/log/logsink.h"
+#include "code/utility/log/sockerror.h"
 #include "code/utility/system/scopedhandle_win.h"
-#include "code/utility/net/sockerror.h"
 #include "code/utility/text/textconv.h"
 
 namespace {

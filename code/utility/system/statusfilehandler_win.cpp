@@ -3,11 +3,12 @@
 #include <cstdio>
 #include <string>
 
+#include "code/utility/log/logsink.h"
+#include "code/utility/system/fileutil.h"
+#include "code/utility/system/scopedhandle_win.h"
+#include "code/utility/text/asciitext.h"
 #include "code/utility/text/boundedtext.h"
 #include "code/utility/text/encoding.h"
-#include "code/utility/system/fileutil.h"
-#include "code/utility/log/logsink.h"
-#include "code/utility/system/scopedhandle_win.h"
 #include "code/utility/text/tagtext.h"
 
 namespace {
@@ -15,27 +16,12 @@ const char* const kSource = "code/utility/statusfilehandler";
 const char* const kFileName = "setup_status.txt";
 const char* const kDefaultContent = "<__ClientCalledToLaunch__>Y</__ClientCalledToLaunch__>";
 
-// The file as text: read in binary and with CR LF taken back to LF, as text
-// mode does, but without stopping at a Ctrl-Z byte.
+// The file as text, CR LF taken back to LF as text mode does, but without
+// stopping at a Ctrl-Z byte.
 bool ReadContent(const std::string& sPath, std::string& sContent) {
-  const std::wstring wsPath = Utility::ToWidePath(sPath.c_str());
-  ScopedStdioFile oFile(wsPath.empty() ? nullptr : _wfopen(wsPath.c_str(), L"rb"));
-  if (!oFile) return false;
-  std::string sBytes;
-  char aChunk[4096];
-  std::size_t n;
-  while ((n = std::fread(aChunk, 1, sizeof(aChunk), oFile.Get())) > 0) sBytes.append(aChunk, n);
-  sContent = Utility::ReplaceAll(sBytes, "\r\n", "\n");
+  if (!Utility::ReadFileBytes(sPath, sContent)) return false;
+  sContent = Utility::FoldLineBreaks(sContent);
   return true;
-}
-
-// Text mode: each LF is stored as CR LF.
-bool WriteContent(const std::string& sPath, const std::string& sContent) {
-  const std::wstring wsPath = Utility::ToWidePath(sPath.c_str());
-  ScopedStdioFile oFile(wsPath.empty() ? nullptr : _wfopen(wsPath.c_str(), L"wt"));
-  if (!oFile) return false;
-  const bool bWritten = std::fwrite(sContent.data(), 1, sContent.size(), oFile.Get()) == sContent.size();
-  return std::fflush(oFile.Get()) == 0 && bWritten;
 }
 }  // namespace
 
@@ -51,7 +37,7 @@ bool StatusFileHandler::ReadStatus(int iStatusFileType, const char* sFolder, con
   std::string sContent;
   if (!ReadContent(sPath, sContent)) {
     sContent = kDefaultContent;
-    if (!WriteContent(sPath, sContent)) {
+    if (!Utility::WriteTextFile(sPath, sContent)) {
       QV_LOG(kFunction, 3, kSource, "failed to open %s for writing", sPath.c_str());
       return false;
     }
@@ -84,7 +70,7 @@ bool StatusFileHandler::WriteStatus(int iStatusFileType, const char* sFolder, co
            sStartTag ? sStartTag : "", sContent.c_str());
     return false;
   }
-  if (!WriteContent(sPath, sNewContent)) {
+  if (!Utility::WriteTextFile(sPath, sNewContent)) {
     QV_LOG(kFunction, 3, kSource, "failed to open %s for writing", sPath.c_str());
     return false;
   }

@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "code/utility/text/boundedtext.h"
-#include "code/utility/text/limits.h"
 #include "code/utility/log/logsink.h"
 #include "code/utility/system/scopedhandle_win.h"
-#include "code/utility/text/textconv.h"
 #include "code/utility/system/userdirs.h"
+#include "code/utility/text/boundedtext.h"
+#include "code/utility/text/limits.h"
+#include "code/utility/text/textconv.h"
 
 namespace Utility {
 namespace {

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "code/setuphandler/setupstate.h"
+#include "code/utility/protect/queryprotection.h"
 #include "code/utility/text/encoding.h"
 #include "code/utility/text/queryparameters.h"
-#include "code/utility/protect/queryprotection.h"
 #include "code/utility/text/tagtext.h"
 #include "tests/unit/logcapture.h"
 

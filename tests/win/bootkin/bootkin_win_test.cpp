@@ -3,6 +3,7 @@
 #include <string>
 
 #include "bootkin/bootkin.h"
+#include "bootkin/resource.h"
 
 TEST(BootkinAppClientName, CutAtStarter) {
   struct Case {
@@ -27,11 +28,11 @@ TEST(BootkinAppClientName, CutAtStarter) {
 }
 
 TEST(BootkinAppSmallIcon, ExactEditionNames) {
-  EXPECT_EQ(BootkinApp::SmallIconForOem("Fernbrook"), 133);
-  EXPECT_EQ(BootkinApp::SmallIconForOem("Pallida"), 135);
-  EXPECT_EQ(BootkinApp::SmallIconForOem("pallida"), 134);
-  EXPECT_EQ(BootkinApp::SmallIconForOem("Pallida "), 134);
-  EXPECT_EQ(BootkinApp::SmallIconForOem(""), 134);
+  EXPECT_EQ(BootkinApp::SmallIconForOem("Fernbrook"), IDI_SMALL_FERNBROOK);
+  EXPECT_EQ(BootkinApp::SmallIconForOem("Pallida"), IDI_SMALL_PALLIDA);
+  EXPECT_EQ(BootkinApp::SmallIconForOem("pallida"), IDI_SMALL_DEFAULT);
+  EXPECT_EQ(BootkinApp::SmallIconForOem("Pallida "), IDI_SMALL_DEFAULT);
+  EXPECT_EQ(BootkinApp::SmallIconForOem(""), IDI_SMALL_DEFAULT);
 }
 
 TEST(BootkinAppCommandLineCopy, WholeBufferOrNothing) {

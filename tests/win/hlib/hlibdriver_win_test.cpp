@@ -35,8 +35,8 @@
 
 #include "code/hlib/hlib.h"
 #include "code/utility/log/logsink.h"
-#include "code/utility/system/myconfigure.h"
 #include "code/utility/net/socketdownload.h"
+#include "code/utility/system/myconfigure.h"
 
 namespace {
 std::mutex g_outMutex;

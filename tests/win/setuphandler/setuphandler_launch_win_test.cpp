@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "code/setuphandler/setuphandler.h"
+#include "code/setuphandler/setupinterface.h"
+#include "code/utility/protect/queryprotection.h"
+#include "code/utility/system/userdirs.h"
 #include "code/utility/text/boundedtext.h"
 #include "code/utility/text/encoding.h"
-#include "code/utility/protect/queryprotection.h"
-#include "code/setuphandler/setupinterface.h"
-#include "code/utility/system/userdirs.h"
 #include "tests/unit/logcapture.h"
 #include "tests/win/fakeprograms_win.h"
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "code/setuphandler/setuphandler.h"
-#include "code/utility/protect/queryprotection.h"
 #include "code/setuphandler/setupinterface.h"
+#include "code/utility/protect/queryprotection.h"
 #include "code/utility/text/textconv.h"
 #include "tests/unit/logcapture.h"
 #include "tests/win/testdir_win.h"

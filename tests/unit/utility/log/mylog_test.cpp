@@ -3,7 +3,7 @@
 #include <string>
 
 #include "code/utility/log/mylog.h"
-#include "code/utility/net/sockerror.h"
+#include "code/utility/log/sockerror.h"
 
 TEST(MyLogEntryHeader, LayoutOfOneEntry) {
   const MyLogFormat::LocalTime t = {2026, 3, 7, 4, 5, 9};

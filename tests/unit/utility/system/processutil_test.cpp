@@ -1,5 +1,7 @@
 #include "code/utility/system/processutil.h"
 
+#include "code/utility/text/asciitext.h"
+
 #include <gtest/gtest.h>
 
 TEST(SplitCommandLine, ProgramAndRest) {
@@ -28,10 +30,10 @@ TEST(SplitCommandLine, ProgramAndRest) {
   }
 }
 
-TEST(ToLowerASCII, OnlyLatinCapitalsChange) {
-  EXPECT_EQ(Utility::ToLowerASCII("\"QuorumVESSEL.exe\" [Z@]"), "\"quorumvessel.exe\" [z@]");
+TEST(AsciiLower, OnlyLatinCapitalsChange) {
+  EXPECT_EQ(Utility::AsciiLower("\"QuorumVESSEL.exe\" [Z@]"), "\"quorumvessel.exe\" [z@]");
   // Bytes of other scripts stay as they are.
-  EXPECT_EQ(Utility::ToLowerASCII("\xC3\x84X"), "\xC3\x84x");
+  EXPECT_EQ(Utility::AsciiLower("\xC3\x84X"), "\xC3\x84x");
 }
 
 TEST(ProcessNameMatches, OnlyTheExactQuotedNameMatches) {
@@ -65,6 +67,6 @@ TEST(ProcessNameMatches, OnlyTheExactQuotedNameMatches) {
       {"Quorumvessel.exe", "Quorumvessel.exe", false},
   };
   for (const auto& c : aCases)
-    EXPECT_EQ(Utility::ProcessNameMatches(Utility::ToLowerASCII(c.sTarget), c.sName), c.bMatch)
+    EXPECT_EQ(Utility::ProcessNameMatches(Utility::AsciiLower(c.sTarget), c.sName), c.bMatch)
         << c.sTarget << " " << c.sName;
 }

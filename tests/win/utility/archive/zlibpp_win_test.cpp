@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "code/utility/archive/archive.h"
-#include "code/utility/net/sockerror.h"
+#include "code/utility/log/sockerror.h"
 #include "code/utility/text/textconv.h"
 #include "tests/unit/logcapture.h"
 

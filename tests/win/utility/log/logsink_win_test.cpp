@@ -5,7 +5,7 @@
 #include <string>
 
 #include "code/utility/log/logsink.h"
-#include "code/utility/net/sockerror.h"
+#include "code/utility/log/sockerror.h"
 #include "tests/unit/logcapture.h"
 
 TEST(LogLastError, LogsThePrefixWithTheLastErrorAndItsText) {

@@ -22,17 +22,15 @@ TEST(ReadWholeFile, DataFollowedBySpareBytes) {
   oDir.Write("a.bin", sBytes);
   oDir.Write("empty.bin", "");
   std::size_t iSize = 99;
-  char* pData = nullptr;
-  ASSERT_TRUE(Utility::ReadWholeFile(oDir.Utf8("a.bin").c_str(), 512, &iSize, &pData));
-  std::unique_ptr<char[]> oHold(pData);
-  EXPECT_EQ(std::string(pData, iSize), sBytes);  // binary: CR LF and ^Z untouched
-  pData[iSize + Utility::kReadWholeFileSpare - 1] = 0;  // the spare bytes are ours to use
+  std::unique_ptr<char[]> oData;
+  ASSERT_TRUE(Utility::ReadWholeFile(oDir.Utf8("a.bin").c_str(), 512, &iSize, oData));
+  EXPECT_EQ(std::string(oData.get(), iSize), sBytes);  // binary: CR LF and ^Z untouched
+  oData[iSize + Utility::kReadWholeFileSpare - 1] = 0;  // the spare bytes are ours to use
 
-  ASSERT_TRUE(Utility::ReadWholeFile(oDir.Utf8("empty.bin").c_str(), 512, &iSize, &pData));
-  std::unique_ptr<char[]> oHoldEmpty(pData);
+  ASSERT_TRUE(Utility::ReadWholeFile(oDir.Utf8("empty.bin").c_str(), 512, &iSize, oData));
   EXPECT_EQ(iSize, 0u);
-  ASSERT_NE(pData, nullptr);
-  std::memset(pData, 'x', Utility::kReadWholeFileSpare);
+  ASSERT_NE(oData, nullptr);
+  std::memset(oData.get(), 'x', Utility::kReadWholeFileSpare);
 }
 
 TEST(ReadWholeFile, FailuresGiveNothing) {
@@ -50,36 +48,34 @@ TEST(ReadWholeFile, FailuresGiveNothing) {
   };
   for (const Case& c : kCases) {
     std::size_t iSize = 5;
-    char* pData = reinterpret_cast<char*>(1);
-    EXPECT_FALSE(Utility::ReadWholeFile(c.sPath.c_str(), c.iPathLength, &iSize, &pData)) << c.sPath;
+    std::unique_ptr<char[]> oData(new char[1]);
+    EXPECT_FALSE(Utility::ReadWholeFile(c.sPath.c_str(), c.iPathLength, &iSize, oData)) << c.sPath;
     EXPECT_EQ(iSize, 0u);
-    EXPECT_EQ(pData, nullptr);
+    EXPECT_EQ(oData, nullptr);
   }
   std::size_t iSize = 0;
-  char* pData = nullptr;
-  EXPECT_TRUE(Utility::ReadWholeFile(sPath.c_str(), static_cast<int>(sPath.size()) + 1, &iSize, &pData));
-  delete[] pData;
+  std::unique_ptr<char[]> oData;
+  EXPECT_TRUE(Utility::ReadWholeFile(sPath.c_str(), static_cast<int>(sPath.size()) + 1, &iSize, oData));
 }
 
 TEST(GetFileData, ZeroTerminatedCopyOrLoggedMiss) {
   TestDir oDir("file_data");
   oDir.Write("starter.cfg", std::string("line1\r\nline2\0x", 14));
   std::size_t iSize = 0;
-  char* pData = nullptr;
-  Utility::GetFileData(oDir.Utf8("starter.cfg").c_str(), &iSize, &pData);
-  std::unique_ptr<char[]> oHold(pData);
+  std::unique_ptr<char[]> oData;
+  Utility::GetFileData(oDir.Utf8("starter.cfg").c_str(), &iSize, oData);
   ASSERT_EQ(iSize, 14u);
-  EXPECT_EQ(std::string(pData, iSize), std::string("line1\r\nline2\0x", 14));
-  EXPECT_EQ(pData[iSize], '\0');
+  EXPECT_EQ(std::string(oData.get(), iSize), std::string("line1\r\nline2\0x", 14));
+  EXPECT_EQ(oData[iSize], '\0');
 
   LogCapture oLog;
   const std::string sMissing = oDir.Utf8("none.cfg");
   iSize = 7;
-  Utility::GetFileData(sMissing.c_str(), &iSize, &pData);
+  Utility::GetFileData(sMissing.c_str(), &iSize, oData);
   EXPECT_EQ(iSize, 0u);
-  EXPECT_EQ(pData, nullptr);
-  Utility::GetFileData("", &iSize, &pData);
-  Utility::GetFileData(nullptr, &iSize, &pData);
+  EXPECT_EQ(oData, nullptr);
+  Utility::GetFileData("", &iSize, oData);
+  Utility::GetFileData(nullptr, &iSize, oData);
   ASSERT_EQ(oLog.entries().size(), 1u);
   EXPECT_EQ(oLog.entries()[0].sFunction, "Utility::GetFileData()");
   EXPECT_EQ(oLog.entries()[0].sMessage, "Failed to open sFileName " + sMissing);
@@ -154,4 +150,30 @@ TEST(FileExists, FilesAndFolders) {
   EXPECT_FALSE(Utility::FileExists(oDir.Utf8("g.txt").c_str()));
   EXPECT_FALSE(Utility::FileExists((oDir.Utf8() + std::string(600, 'x')).c_str()));
   EXPECT_FALSE(Utility::FileExists(nullptr));
+}
+
+TEST(WholeSmallFile, WriteStoresLineFeedsAsCrLfAndReadGivesTheBytes) {
+  TestDir oDir("whole_small");
+  oDir.Write("cmd.txt", "an older, longer content that must go");
+  ASSERT_TRUE(Utility::WriteTextFile(oDir.Utf8("cmd.txt"), "<__A__>1</__A__>\n<__B__>\xC3\xA4</__B__>\n"));
+  EXPECT_EQ(oDir.Read("cmd.txt"), "<__A__>1</__A__>\r\n<__B__>\xC3\xA4</__B__>\r\n");
+  ASSERT_TRUE(Utility::WriteTextFile(oDir.Of("wide.txt").wstring(), ""));
+  EXPECT_EQ(oDir.Read("wide.txt"), "");
+
+  // Binary and whole, also while another program holds the file open for writing.
+  const std::string sBytes("MZ\0\r\n\x1a" "end", 9);
+  oDir.Write("a.bin", sBytes);
+  HANDLE hHeld = CreateFileW(oDir.Of("a.bin").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(hHeld, INVALID_HANDLE_VALUE);
+  std::string sRead = "stale";
+  EXPECT_TRUE(Utility::ReadFileBytes(oDir.Utf8("a.bin"), sRead));
+  CloseHandle(hHeld);
+  EXPECT_EQ(sRead, sBytes);
+
+  sRead = "stale";
+  EXPECT_FALSE(Utility::ReadFileBytes(oDir.Utf8("missing.bin"), sRead));
+  EXPECT_EQ(sRead, "");
+  EXPECT_FALSE(Utility::WriteTextFile(oDir.Utf8("no-such-folder\\x.txt"), "x"));
+  EXPECT_FALSE(Utility::WriteTextFile(std::string(600, 'a'), "x"));  // a path too long is refused, not cut
 }

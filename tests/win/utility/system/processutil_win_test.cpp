@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "code/utility/log/sockerror.h"
 #include "code/utility/system/processutil.h"
 #include "code/utility/system/scopedhandle_win.h"
-#include "code/utility/net/sockerror.h"
 #include "tests/unit/logcapture.h"
 #include "tests/win/fakeprograms_win.h"
 

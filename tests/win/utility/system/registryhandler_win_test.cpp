@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "code/pcutility/pcutility_win.h"
+#include "code/utility/log/sockerror.h"
 #include "code/utility/system/registryhandler_win.h"
-#include "code/utility/net/sockerror.h"
 #include "code/utility/text/textconv.h"
 #include "tests/unit/logcapture.h"
 

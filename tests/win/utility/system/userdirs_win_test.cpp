@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "code/utility/text/textconv.h"
 #include "code/utility/system/userdirs.h"
+#include "code/utility/text/textconv.h"
 #include "tests/unit/logcapture.h"
 
 namespace {

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "code/utility/log/sockerror.h"
 #include "code/utility/text/limits.h"
-#include "code/utility/net/sockerror.h"
 #include "code/utility/text/textconv.h"
 
 const char* GetSocketErrorText(int iErrorCode) {

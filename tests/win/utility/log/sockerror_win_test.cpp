@@ -5,7 +5,7 @@
 #include <string>
 #include <thread>
 
-#include "code/utility/net/sockerror.h"
+#include "code/utility/log/sockerror.h"
 #include "code/utility/text/textconv.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "code/utility/net/sockerror.h"
+#include "code/utility/log/sockerror.h"
 
 namespace {
 struct ErrorText {
