@@ -71,7 +71,7 @@ bool EndsWithTempSuffix(const std::string& sSegment) {
   const std::size_t n = sizeof(kTempSuffix) - 1;
   if (sSegment.size() < n) return false;
   for (std::size_t i = 0; i < n; ++i) {
-    if (Utility::AsciiLower(sSegment[sSegment.size() - n + i]) != kTempSuffix[i]) return false;
+    if (Utility::ToLowerASCII(sSegment[sSegment.size() - n + i]) != kTempSuffix[i]) return false;
   }
   return true;
 }

@@ -50,7 +50,7 @@ bool NormaliseName(const char* p, std::size_t n, char* sOut) {
       }
       continue;
     }
-    const char c = Utility::AsciiLower(p[i]);
+    const char c = Utility::ToLowerASCII(p[i]);
     if (!((c >= 'a' && c <= 'z') || IsDigit(c) || c == '-')) return false;
     if (!IsDigit(c)) bAllDigits = false;
     sOut[i] = c;

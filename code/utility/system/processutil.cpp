@@ -30,7 +30,7 @@ bool ProcessNameMatches(const std::string& sLowerTarget, const std::string& sExe
   if (sExecutableName.empty()) return false;
   // The name in quotes must stand in the text: a bare search would also take
   // every name that is a tail of a target, such as r.exe in "qvinstaller.exe".
-  return sLowerTarget.find("\"" + AsciiLower(sExecutableName) + "\"") != std::string::npos;
+  return sLowerTarget.find("\"" + ToLowerASCII(sExecutableName) + "\"") != std::string::npos;
 }
 
 }  // namespace Utility

@@ -149,13 +149,13 @@ bool IsProcessRunning(const char* sName) {
   if (sName == nullptr || sName[0] == '\0') return false;
   ScopedFileHandle oSnapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!oSnapshot) return false;
-  const std::string sLowerName = AsciiLower(sName);
+  const std::string sLowerName = ToLowerASCII(sName);
   PROCESSENTRY32W oEntry = {};
   oEntry.dwSize = sizeof(oEntry);
   int iCount = 0;
   for (BOOL bMore = Process32FirstW(oSnapshot.Get(), &oEntry); bMore && iCount < kMaxProcessWalk;
        bMore = Process32NextW(oSnapshot.Get(), &oEntry), ++iCount) {
-    if (AsciiLower(TextConv::WideToUtf8(oEntry.szExeFile)) == sLowerName) return true;
+    if (ToLowerASCII(TextConv::WideToUtf8(oEntry.szExeFile)) == sLowerName) return true;
   }
   return false;
 }
@@ -163,7 +163,7 @@ bool IsProcessRunning(const char* sName) {
 bool TerminateProcessByName(const char* sProcessName) {
   const char* const kFunction = "Utility::TerminateProcessByName";
   if (sProcessName == nullptr || sProcessName[0] == '\0') return false;
-  const std::string sLowerTarget = AsciiLower(sProcessName);
+  const std::string sLowerTarget = ToLowerASCII(sProcessName);
   QV_LOG(kFunction, 0, kSource, "sProcessName = %s", sLowerTarget.c_str());
 
   ScopedFileHandle oSnapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));

@@ -4,17 +4,17 @@
 
 namespace Utility {
 
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char ToLowerASCII(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-std::string AsciiLower(std::string sText) {
-  for (char& c : sText) c = AsciiLower(c);
+std::string ToLowerASCII(std::string sText) {
+  for (char& c : sText) c = ToLowerASCII(c);
   return sText;
 }
 
 bool AsciiEqualNoCase(const char* a, std::size_t iLengthA, const char* b, std::size_t iLengthB) {
   if (iLengthA != iLengthB) return false;
   for (std::size_t i = 0; i < iLengthA; ++i)
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+    if (ToLowerASCII(a[i]) != ToLowerASCII(b[i])) return false;
   return true;
 }
 

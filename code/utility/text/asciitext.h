@@ -8,8 +8,8 @@
 namespace Utility {
 
 // 'A'-'Z' become 'a'-'z'; every other byte stays.
-char AsciiLower(char c);
-std::string AsciiLower(std::string sText);
+char ToLowerASCII(char c);
+std::string ToLowerASCII(std::string sText);
 // Equal byte for byte apart from the case of 'A'-'Z'.
 bool AsciiEqualNoCase(const char* a, std::size_t iLengthA, const char* b, std::size_t iLengthB);
 bool AsciiEqualNoCase(const std::string& a, const std::string& b);

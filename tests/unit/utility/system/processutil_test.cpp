@@ -30,12 +30,6 @@ TEST(SplitCommandLine, ProgramAndRest) {
   }
 }
 
-TEST(AsciiLower, OnlyLatinCapitalsChange) {
-  EXPECT_EQ(Utility::AsciiLower("\"QuorumVESSEL.exe\" [Z@]"), "\"quorumvessel.exe\" [z@]");
-  // Bytes of other scripts stay as they are.
-  EXPECT_EQ(Utility::AsciiLower("\xC3\x84X"), "\xC3\x84x");
-}
-
 TEST(ProcessNameMatches, OnlyTheExactQuotedNameMatches) {
   struct Case {
     const char* sTarget;
@@ -67,6 +61,6 @@ TEST(ProcessNameMatches, OnlyTheExactQuotedNameMatches) {
       {"Quorumvessel.exe", "Quorumvessel.exe", false},
   };
   for (const auto& c : aCases)
-    EXPECT_EQ(Utility::ProcessNameMatches(Utility::AsciiLower(c.sTarget), c.sName), c.bMatch)
+    EXPECT_EQ(Utility::ProcessNameMatches(Utility::ToLowerASCII(c.sTarget), c.sName), c.bMatch)
         << c.sTarget << " " << c.sName;
 }

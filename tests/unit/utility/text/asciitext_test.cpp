@@ -8,7 +8,9 @@
 namespace {
 
 TEST(AsciiText, CaseFoldingTouchesOnlyAsciiLetters) {
-  EXPECT_EQ(Utility::AsciiLower("Content-LENGTH: 9 \xC3\x84Z@[`{"), "content-length: 9 \xC3\x84z@[`{");
+  EXPECT_EQ(Utility::ToLowerASCII("\"QuorumVESSEL.exe\" [Z@]"), "\"quorumvessel.exe\" [z@]");
+  // Bytes of other scripts stay as they are.
+  EXPECT_EQ(Utility::ToLowerASCII("Content-LENGTH: 9 \xC3\x84Z@[`{"), "content-length: 9 \xC3\x84z@[`{");
   EXPECT_TRUE(Utility::AsciiEqualNoCase("ETag", "etag"));
   EXPECT_FALSE(Utility::AsciiEqualNoCase("ETag", "etag "));
   EXPECT_FALSE(Utility::AsciiEqualNoCase("\xC3\xA4", "\xC3\x84"));  // not ASCII: compared as bytes
