@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "code/utility/log/logsink.h"
+#include "code/utility/protect/packagesignature.h"
 #include "code/utility/text/textconv.h"
 
 namespace PackageArchive {
@@ -64,6 +65,16 @@ bool IsDeviceName(const std::string& sSegment) {
   if (sBase.size() == 4) return sBase[3] >= '0' && sBase[3] <= '9';
   // Windows also takes the superscript digits one to three (UTF-8 C2 B9, C2 B2, C2 B3).
   return sBase.size() == 5 && sBase[3] == '\xC2' && (sBase[4] == '\xB9' || sBase[4] == '\xB2' || sBase[4] == '\xB3');
+}
+
+bool EqualIgnoringAsciiCase(const std::string& a, const char* b) {
+  if (a.size() != std::strlen(b)) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char c = a[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != b[i]) return false;
+  }
+  return true;
 }
 
 bool EndsWithTempSuffix(const std::string& sSegment) {
@@ -247,8 +258,23 @@ bool ExtractRecords(Source& source, const std::string& sDestination, Sink& sink,
       return false;
     }
 
+    // The signature that leads a signed package is for the starter alone
+    // (it was checked, or is not asked for, before the unpacking): it is
+    // never written. Anywhere else the name is refused, so no member lands
+    // on disk under it (Windows names ignore case).
+    const bool bSignatureName = EqualIgnoringAsciiCase(sName, PackageSignature::kMemberName);
+    if (bSignatureName && counters.iMembers == 1 && sName == PackageSignature::kMemberName) {
+      unsigned char aHeader[6];
+      if (!ReadExact(source, aHeader, sizeof(aHeader)) || !SkipBytes(source, ReadLe32(aHeader))) {
+        sink.LogLastError();
+        QV_LOG(kFunction, 0, kSource, "fread error");
+        return false;
+      }
+      continue;
+    }
+
     const std::string sTarget = TargetPath(sDestination, sName);
-    NameVerdict verdict = CheckMemberName(sName);
+    NameVerdict verdict = bSignatureName ? NameVerdict::kReserved : CheckMemberName(sName);
     // The member goes to a temporary name first: both must be usable paths.
     if (verdict == NameVerdict::kOk &&
         TextConv::Utf8ToWideBounded(sTarget + kTempSuffix, kMaxTargetChars).empty()) {

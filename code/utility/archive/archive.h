@@ -95,7 +95,8 @@ enum class NameVerdict {
   kColon,          // drive letters and alternate data streams
   kBadCharacter,   // control characters and < > " | ? *
   kDeviceName,     // CON, NUL, COM1, LPT1, ... as a segment
-  kReserved,       // ends with kTempSuffix, the unpacking's own temporary names
+  kReserved,       // ends with kTempSuffix (the unpacking's own temporary names), or the
+                   // package signature's name anywhere but first (see Extract)
   kNotUtf8,
   kTooLong,       // the target path (or its temporary name) is no usable Windows path
 };
@@ -111,7 +112,9 @@ std::string TargetPath(const std::string& sDestination, const std::string& sName
 // Unpacks every member under sDestination. True when the whole archive was
 // read; members that could not be written (listed through ReportFailed) do
 // not make it false. An archive that passes a limit stops the unpacking
-// (false) before anything beyond it is written. Logs as "CZLib::UnZip".
+// (false) before anything beyond it is written. A leading package signature
+// member (PackageSignature::kMemberName) is skipped, never written; that
+// name anywhere else is refused. Logs as "CZLib::UnZip".
 bool Extract(Source& source, const std::string& sDestination, Sink& sink, const Limits& limits = Limits());
 
 // One record of the archive, as its header reads.
