@@ -55,8 +55,8 @@ def one_run(name, starter, package):
 def main():
     out = ROOT / "build" / "bench-verify"
     client = out / "run-client"
-    files = clientfamily.client_folder(client, installer_options="--stay-ms=0\r\n", client_options="")
-    packagekit.write_files(client, {"data\\payload.bin": os.urandom(64 * MIB - sum(map(len, files.values())))})
+    clientfamily.client_folder(client, installer_options="--stay-ms=0\r\n", client_options="")
+    packagekit.write_files(client, {"data\\payload.bin": os.urandom(64 * MIB)})
     payload = packagekit.pack(client, out / "run-payload.pkg")
     package = signhelper.signed_package(KEY, payload, "5.2")
     print("bench run package: %d bytes (%.1f MiB), signed" % (len(package), len(package) / MIB))
