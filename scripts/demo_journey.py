@@ -2,7 +2,8 @@
 """The journey that scripts/demo shows, under Wine on the display in DISPLAY.
 
 A fresh Wine prefix, the local account server with a sample client package
-made of the fake client programs, and the shipping starter:
+made of the fake client programs and signed with qvpack, and the shipping
+starter keyed with the demo's public keys and account server:
   1. started with nothing, it registers its launch protocol;
   2. a launch link, run through that registration as a browser would, makes
      it download the package (throttled, so the progress can be watched),
@@ -48,6 +49,10 @@ VERSION = "5.1.0"
 DOWNLOAD_SECONDS = 8          # the server is throttled to about this long
 WINDOW_NAME = "^Bootkin$"
 STARTER_FOLDER = "Demo"
+# The shipping starter built with the test keys and the demo's server alone
+# (CMakeLists.txt, starter_demo); the package is signed with the current key.
+KEYED_STARTER = WIN_BIN / "demo" / "QuorumvesselStarter.exe"
+SIGNING_KEY = ROOT / "tests" / "e2e" / "keys" / "current" / "signing-key.pem"
 VIRTUAL_DISPLAY = os.environ.get("QV_DEMO_VIRTUAL_DISPLAY") == "1"
 PASSWORD_ELEMENTS = ("MeetingPassword", "UserPassword")
 
@@ -176,7 +181,11 @@ def make_package():
         packagekit.pack(staging, package)
     except (OSError, subprocess.SubprocessError) as e:
         raise DemoFailed(f"qvpack pack failed: {e}")
-    return package, members
+    signed = subprocess.run([str(TOOLS / "qvpack"), "sign", str(package), "--key", str(SIGNING_KEY),
+                             "--version", VERSION], capture_output=True, text=True, timeout=60)
+    if signed.returncode != 0:
+        raise DemoFailed(f"qvpack sign failed: {signed.stderr.strip()}")
+    return package, members, signed.stdout.strip()
 
 
 # ---- the journey ------------------------------------------------------------
@@ -198,10 +207,11 @@ class Journey:
         self.prefix.create()
         say(f"-- Wine prefix: {self.prefix.path}")
 
-        package, self.members = make_package()
+        package, self.members, signed = make_package()
         self.package_size = package.stat().st_size
-        say(f"-- client package (qvpack pack): {package}, {kib(self.package_size)}, "
-            f"{len(self.members)} files:")
+        say(f"-- client package (qvpack pack, then qvpack sign with {SIGNING_KEY.relative_to(ROOT)}): "
+            f"{package}, {kib(self.package_size)}, {len(self.members)} files and the signature:")
+        say("   " + signed)
         listing = subprocess.run([str(TOOLS / "qvpack"), "list", str(package)], capture_output=True, text=True)
         for line in listing.stdout.splitlines():
             say("   " + line)
@@ -216,10 +226,10 @@ class Journey:
         say(f"-- account server: http://{SERVER[0]}:{SERVER[1]} (tests/server/accountserver.py), "
             f"package replies throttled to {self.rate // 1024:,} KiB/s; requests recorded in {record}")
 
-        self.starter = self.prefix.install_program(WIN_BIN / "QuorumvesselStarter.exe", STARTER_FOLDER)
+        self.starter = self.prefix.install_program(KEYED_STARTER, STARTER_FOLDER)
         bits = "32" if ARCH == "win32" else "64"
-        say(f"-- the shipping starter, {bits}-bit ({WIN_BIN / 'QuorumvesselStarter.exe'}), "
-            f"copied to {self.prefix.to_windows(self.starter)}")
+        say(f"-- the shipping starter, {bits}-bit, keyed: it installs only packages signed with the test keys "
+            f"and talks only to {SERVER[0]} ({KEYED_STARTER}), copied to {self.prefix.to_windows(self.starter)}")
 
     def register(self):
         step("1. first run, with nothing: the starter registers its launch protocol and ends")
@@ -375,6 +385,8 @@ class Journey:
                 f"the server was throttled to {self.rate // 1024:,} KiB/s)")
         else:
             say(f"Downloaded:     {kib(self.package_size)}")
+        verified = [m for m in log_messages(self.prefix, ".bak") if ": signature verified: " in m]
+        say("Checked:        " + (verified[0] if verified else "NO SIGNATURE CHECK LOGGED"))
         setup = self.prefix.to_linux(f["setup_dir"])
         same = [name for name, data in self.members.items()
                 if (setup / name.replace("\\", "/")).is_file()
@@ -411,7 +423,7 @@ class Journey:
             say(f"                  {dst}  ({what})")
         say("Screenshots:    " + (", ".join(str(s) for s in f["shots"]) if f["shots"] else "none taken"))
         say(f"Requests:       {DEMO / 'requests.jsonl'} (one JSON line per request the server received)")
-        ok = (len(same) == len(self.members) and f["exit2"] == 0 and f["downloads2"] == 0
+        ok = (len(same) == len(self.members) and bool(verified) and f["exit2"] == 0 and f["downloads2"] == 0
               and "--program" in (cl.get("commandline") or ""))
         return ok
 

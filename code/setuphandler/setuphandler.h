@@ -20,6 +20,9 @@ class SetupHandler : public MyThread, public SetupState {
   // Settings from starter.cfg or starter.txt in the current folder.
   bool LoadSetupConfigure(char* sSetting, std::size_t iSettingSize = Limits::kSetting);
   void CheckIsVersionIsSynced();
+  // A build with a list of account servers (QV_ACCOUNT_SERVERS) refuses
+  // settings that name any other: logged, the window says so (false).
+  bool AccountServerAllowed();
 
   // False when the last launch was never confirmed (the run installs
   // afresh). Otherwise starts the client and ends the process; a client
@@ -27,6 +30,11 @@ class SetupHandler : public MyThread, public SetupState {
   bool LaunchClient();
   bool Download();
   bool ProcessDownloadedClient();
+  // A keyed build (package public keys built in) checks a package file
+  // before anything of it is unpacked: a package that fails is removed, the
+  // check that failed is logged and the window says so (false). True at
+  // once in a build without keys.
+  bool VerifyPackage(const char* sPackage);
   // Starts the installer; one that cannot be started is logged and the
   // window says so instead of showing the summary.
   void CallToInstall();

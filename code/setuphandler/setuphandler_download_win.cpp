@@ -228,6 +228,7 @@ bool SetupHandler::ProcessDownloadedClient() {
   const std::string sCurrent = m_sCurrentDirectory;
   std::string sPrefix;
   if (m_bClientFilesAvailable) {
+    if (!VerifyPackage("PCClient") || !VerifyPackage("PCClientAccessory")) return false;
     const std::string sSetupDirectory = sCurrent + "\\qv_starter_dir";
     if (!Utility::CopyIfFits(m_sSetupDirectory, sizeof(m_sSetupDirectory), sSetupDirectory)) return false;
     if (!PrepareFolder(sSetupDirectory, m_pSetupInterface)) return false;
@@ -294,6 +295,7 @@ bool SetupHandler::ProcessDownloadedClient() {
     }
     fclose(pFile);
 
+    if (!VerifyPackage(m_sSetupFile)) return false;
     if (!PrepareFolder(sSetupDirectory, m_pSetupInterface)) return false;
     bool bUnpacked = false;
     bool bInstaller = false;

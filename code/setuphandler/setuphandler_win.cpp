@@ -2,12 +2,15 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 
 #include "code/setuphandler/setupinterface.h"
 #include "code/utility/log/logsink.h"
+#include "code/utility/protect/accountservers.h"
+#include "code/utility/protect/buildsettings.h"
 #include "code/utility/protect/queryprotection.h"
 #include "code/utility/system/fileutil.h"
 #include "code/utility/system/userdirs.h"
@@ -36,12 +39,28 @@ void SetupHandler::Run() {
   QV_LOG("SetupHandler::Run", 0, kSource,
          "m_sAccountServerName = %s, m_iAccountServerPort = %d, m_sClientName = %s, m_sVersion = %s",
          m_sAccountServerName, m_iAccountServerPort, m_sClientName, m_sVersion);
+  // Before any request and before the client is handed the settings.
+  if (!AccountServerAllowed()) return;
   if (!m_bCalledByClientToSyncVersion) CheckIsVersionIsSynced();
   // LaunchClient ends the process unless the last launch was never confirmed;
   // a client that could not be started ends the run with the window saying so.
   if (m_bIsVersionSynced && LaunchClient()) return;
   if (!Download()) return;
   CallToInstall();
+}
+
+bool SetupHandler::AccountServerAllowed() {
+  const AccountServers::Decision decision = AccountServers::Check(BuildSettings::AccountServers(), m_sAccountServerName);
+  if (decision == AccountServers::Decision::kUnrestricted || decision == AccountServers::Decision::kAllowed) return true;
+  QV_LOG("SetupHandler::Run", 0, kSource,
+         decision == AccountServers::Decision::kBadSetting
+             ? "QV_ACCOUNT_SERVERS of this build cannot be read: account server \"%s\" refused"
+             : "account server \"%s\" is not one of QV_ACCOUNT_SERVERS of this build, refused",
+         m_sAccountServerName);
+  char sText[Limits::kValue];
+  snprintf(sText, sizeof(sText), "Unable to use this account server with %s", m_sClientName);
+  if (m_pSetupInterface != nullptr) m_pSetupInterface->PostText(SetupMessage::kFinal, sText);
+  return false;
 }
 
 void SetupHandler::CheckIsVersionIsSynced() {

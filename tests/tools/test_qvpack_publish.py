@@ -1,9 +1,12 @@
 """qvpack publish lays out a root that a static web server serves as the
 account server's package answers."""
+import hashlib
 import os
 import subprocess
 
 import pytest
+
+import signhelper
 
 QVPACK = os.path.join(os.environ.get("QV_BIN_DIR", "build/native/bin"), "qvpack")
 SERVED = ("as", "wapi")
@@ -84,13 +87,17 @@ def test_an_operators_report_answer_is_kept_and_the_size_follows_the_package(fol
     (["publish", "{missing}", "{root}"], 1, b"qvpack: not a folder: "),
     (["publish", "{empty}", "{root}"], 1, b" at the top of "),
     (["publish", "{folder}", "{blocked}"], 1, b"qvpack: cannot create "),
-], ids=["nothing", "no-root", "level", "level-text", "missing", "no-installer", "root-is-a-file"])
+    (["publish", "--key", "{key}", "{folder}", "{root}"], 2, b"usage: qvpack"),
+    (["publish", "--version", "5.2", "{folder}", "{root}"], 2, b"usage: qvpack"),
+    (["publish", "--key", "{key}", "--key", "{key}", "--version", "5.2", "{folder}", "{root}"], 2, b"usage: qvpack"),
+], ids=["nothing", "no-root", "level", "level-text", "missing", "no-installer", "root-is-a-file", "key-alone",
+        "version-alone", "key-twice"])
 def test_refusals_leave_nothing_behind(folder, tmp_path, args, status, message):
     (tmp_path / "empty").mkdir()
     (tmp_path / "empty" / "readme.txt").write_bytes(b"no installer here")
     (tmp_path / "blocked").write_bytes(b"a file")
     names = dict(folder=folder, root=tmp_path / "www", missing=tmp_path / "nope", empty=tmp_path / "empty",
-                 blocked=tmp_path / "blocked")
+                 blocked=tmp_path / "blocked", key=tmp_path / "key.pem")
     r = run(*[a.format(**names) for a in args])
     assert r.returncode == status
     assert message in r.stderr
@@ -104,3 +111,36 @@ def test_installer_name_is_found_in_any_case(tmp_path):
     (src / "qvinstaller.EXE").write_bytes(b"MZ")
     r = run("publish", str(src), str(tmp_path / "www"))
     assert r.returncode == 0, r.stderr
+
+
+def test_publish_with_a_key_serves_the_signed_package(folder, tmp_path):
+    keys = tmp_path / "keys"
+    assert run("keygen", str(keys)).returncode == 0
+    pem = keys / "signing-key.pem"
+    root = tmp_path / "www"
+    r = run("publish", "--level", "1", "--key", str(pem), "--version", "5.2.0", str(folder), str(root))
+    assert r.returncode == 0, r.stderr
+    package = served(root, "get_client")
+    data = package.read_bytes()
+    statement, signature, member, payload = signhelper.split_signed(data)
+    # The signed payload is exactly what "pack" makes of the folder.
+    assert run("pack", "--level", "1", str(folder), str(tmp_path / "p.pkg")).returncode == 0
+    assert payload == (tmp_path / "p.pkg").read_bytes()
+    raw = signhelper.raw_public_key(pem)
+    assert signhelper.verify(raw, statement, signature)
+    digest = hashlib.sha256(payload).hexdigest()
+    assert statement.startswith(b"QVSIG1\nkey %s\nsha256 %s\nbytes %d\nversion 5.2.0\nsigned " % (
+        raw[:8].hex().encode(), digest.encode(), len(payload)))
+    assert r.stdout.decode() == "2 members\nsigned: key %s, version 5.2.0, %d bytes, sha256 %s\npublished %s (%d bytes)\n" % (
+        raw[:8].hex(), len(payload), digest, package, len(data))
+    assert served(root, "get_client_size").read_bytes() == b"<__ClientSize__>%d</__ClientSize__>" % len(data)
+    assert run("verify", str(package), "--public", raw.hex(), "--version", "5.2.0").returncode == 0
+
+
+def test_publish_with_a_key_it_cannot_use_serves_nothing(folder, tmp_path):
+    root = tmp_path / "www"
+    (tmp_path / "bad.pem").write_bytes(b"not a key")
+    r = run("publish", "--key", str(tmp_path / "bad.pem"), "--version", "5.2", str(folder), str(root))
+    assert r.returncode == 1
+    assert r.stderr.startswith(b"qvpack: ")
+    assert sorted(p.name for p in root.joinpath(*SERVED).iterdir()) == []

@@ -35,7 +35,7 @@ constexpr std::size_t kCompareChunk = 64 * 1024;
 constexpr int kMaxLevel = 9;
 
 int Usage() {
-  std::fprintf(stderr, "usage: qvpack publish [--level N] <folder> <root>\n");
+  std::fprintf(stderr, "usage: qvpack publish [--level N] [--key <private.pem> --version <client version>] <folder> <root>\n");
   return 2;
 }
 
@@ -113,7 +113,14 @@ bool WriteWhole(const fs::path& path, const std::string& sText) {
   return true;
 }
 
-int Publish(const fs::path& folder, const fs::path& root, int iLevel, PackFunction pack) {
+// What --key and --version ask for; empty key: the package goes out unsigned.
+struct Signing {
+  std::string sKey;
+  std::string sVersion;
+  SignFunction sign = nullptr;
+};
+
+int Publish(const fs::path& folder, const fs::path& root, int iLevel, PackFunction pack, const Signing& signing) {
   std::error_code ec;
   if (!fs::is_directory(folder, ec)) {
     std::fprintf(stderr, "qvpack: not a folder: %s\n", Text(folder).c_str());
@@ -134,6 +141,16 @@ int Publish(const fs::path& folder, const fs::path& root, int iLevel, PackFuncti
   const fs::path package = served / kPackageName;
   const fs::path fresh = served / (std::string(kPackageName) + kFreshSuffix);
   if (pack(folder, fresh, iLevel) != 0) return 1;
+  // Signed before anything is served: a package whose signing fails is never published.
+  if (!signing.sKey.empty()) {
+    std::string sSummary, sError;
+    if (!signing.sign(Text(fresh), signing.sKey, signing.sVersion, &sSummary, &sError)) {
+      std::fprintf(stderr, "qvpack: %s\n", sError.c_str());
+      fs::remove(fresh, ec);
+      return 1;
+    }
+    std::printf("signed: %s\n", sSummary.c_str());
+  }
 
   const std::uintmax_t iSize = fs::file_size(fresh, ec);
   if (ec || iSize > kMaxPackageSize) {
@@ -174,18 +191,37 @@ int Publish(const fs::path& folder, const fs::path& root, int iLevel, PackFuncti
 
 }  // namespace
 
-int Run(int argc, char** argv, PackFunction pack) {
+int Run(int argc, char** argv, PackFunction pack, SignFunction sign) {
   int iLevel = 6;
+  Signing signing;
+  signing.sign = sign;
   int i = 2;
-  if (argc > i + 1 && std::strcmp(argv[i], "--level") == 0) {
-    char* pEnd = nullptr;
-    const long iValue = std::strtol(argv[i + 1], &pEnd, 10);
-    if (*argv[i + 1] == '\0' || *pEnd != '\0' || iValue < 0 || iValue > kMaxLevel) return Usage();
-    iLevel = static_cast<int>(iValue);
+  // Options, each at most once, before the folder and the root.
+  while (argc > i + 2 && argv[i][0] == '-' && argv[i][1] == '-') {
+    const std::string sOption = argv[i];
+    const char* sValue = argv[i + 1];
+    if (sOption == "--level" && iLevel == 6) {
+      char* pEnd = nullptr;
+      const long iValue = std::strtol(sValue, &pEnd, 10);
+      if (*sValue == '\0' || *pEnd != '\0' || iValue < 0 || iValue > kMaxLevel) return Usage();
+      iLevel = static_cast<int>(iValue);
+    } else if (sOption == "--key" && signing.sKey.empty() && *sValue != '\0') {
+      signing.sKey = sValue;
+    } else if (sOption == "--version" && signing.sVersion.empty() && *sValue != '\0') {
+      signing.sVersion = sValue;
+    } else {
+      return Usage();
+    }
     i += 2;
   }
   if (argc != i + 2) return Usage();
-  return Publish(fs::u8path(argv[i]), fs::u8path(argv[i + 1]), iLevel, pack);
+  // A signature names the version it installs: the two come together.
+  if (signing.sKey.empty() != signing.sVersion.empty()) return Usage();
+  if (!signing.sKey.empty() && sign == nullptr) {
+    std::fprintf(stderr, "qvpack: publish --key needs OpenSSL: use the Linux build of qvpack\n");
+    return 2;
+  }
+  return Publish(fs::u8path(argv[i]), fs::u8path(argv[i + 1]), iLevel, pack, signing);
 }
 
 }  // namespace QvPublish

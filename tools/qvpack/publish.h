@@ -1,5 +1,6 @@
 #pragma once
 #include <filesystem>
+#include <string>
 
 // qvpack publish: packs a client folder into a document root that any static
 // web server can serve as the account server's package answers:
@@ -12,7 +13,14 @@ namespace QvPublish {
 // 0 on success, non-zero after printing why.
 using PackFunction = int (*)(const std::filesystem::path& folder, const std::filesystem::path& archive, int iLevel);
 
-// Runs "publish [--level N] <folder> <root>" from argv[2] on; the exit status.
-int Run(int argc, char** argv, PackFunction pack);
+// Signs a package in place with a private key for a client version (the
+// signing commands' own); null in a build without them.
+using SignFunction = bool (*)(const std::string& sPackage, const std::string& sKeyPath, const std::string& sVersion,
+                              std::string* pSummary, std::string* pError);
+
+// Runs "publish [--level N] [--key PRIVATE.pem --version V] <folder> <root>"
+// from argv[2] on; the exit status. With --key the package is signed before
+// it is served.
+int Run(int argc, char** argv, PackFunction pack, SignFunction sign);
 
 }  // namespace QvPublish

@@ -3,7 +3,8 @@
 //   qvpack pack [--level N] <folder> <archive>   every file under folder, names with "\\"
 //   qvpack list <archive>                        one line per member: name, data length, mask
 //   qvpack check <archive>                       inflates every member, writes nothing
-//   qvpack publish [--level N] <folder> <root>   package and size answer for a web server
+//   qvpack publish [--level N] [--key K --version V] <folder> <root>
+//                                                a package (signed with --key) for a web server
 //   qvpack keygen | sign | verify                package signatures (Linux builds: OpenSSL)
 //
 // Exit status 0 on success, 1 on a damaged archive or a failed step, 2 on usage.
@@ -32,7 +33,7 @@ int Usage() {
                "usage: qvpack pack [--level N] <folder> <archive>\n"
                "       qvpack list <archive>\n"
                "       qvpack check <archive>\n"
-               "       qvpack publish [--level N] <folder> <root>\n"
+               "       qvpack publish [--level N] [--key <private.pem> --version <v>] <folder> <root>\n"
                "       qvpack keygen | sign | verify ...  (Linux build; without arguments: their usage)\n");
   return 2;
 }
@@ -196,7 +197,11 @@ int main(int argc, char** argv) {
   }
   if (sCommand == "list" && argc == 3) return List(argv[2]);
   if (sCommand == "check" && argc == 3) return Check(argv[2]);
-  if (sCommand == "publish") return QvPublish::Run(argc, argv, &Pack);
+#ifdef QVPACK_SIGNING
+  if (sCommand == "publish") return QvPublish::Run(argc, argv, &Pack, &SigningCommands::SignPackage);
+#else
+  if (sCommand == "publish") return QvPublish::Run(argc, argv, &Pack, nullptr);
+#endif
   if (sCommand == "keygen" || sCommand == "sign" || sCommand == "verify") {
 #ifdef QVPACK_SIGNING
     return SigningCommands::Run(argc, argv);

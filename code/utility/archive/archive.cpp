@@ -246,8 +246,23 @@ bool ExtractRecords(Source& source, const std::string& sDestination, Sink& sink,
       return false;
     }
 
+    // The signature that leads a signed package is for the starter alone
+    // (it was checked, or is not asked for, before the unpacking): it is
+    // never written. Anywhere else the name is refused, so no member lands
+    // on disk under it (Windows names ignore case).
+    const bool bSignatureName = Utility::AsciiEqualNoCase(sName, kSignatureMember);
+    if (bSignatureName && counters.iMembers == 1 && sName == kSignatureMember) {
+      unsigned char aHeader[6];
+      if (!ReadExact(source, aHeader, sizeof(aHeader)) || !SkipBytes(source, ReadLe32(aHeader))) {
+        sink.LogLastError();
+        QV_LOG(kFunction, 0, kSource, "fread error");
+        return false;
+      }
+      continue;
+    }
+
     const std::string sTarget = TargetPath(sDestination, sName);
-    NameVerdict verdict = CheckMemberName(sName);
+    NameVerdict verdict = bSignatureName ? NameVerdict::kReserved : CheckMemberName(sName);
     // The member goes to a temporary name first: both must be usable paths.
     if (verdict == NameVerdict::kOk &&
         TextConv::Utf8ToWideBounded(sTarget + kTempSuffix, kMaxTargetChars).empty()) {

@@ -18,6 +18,9 @@ constexpr std::size_t kChunkSize = 4096;         // input and output buffers
 constexpr std::uint32_t kMaxNameLength = 512;    // name field bound, NUL included
 constexpr std::size_t kMaxTargetChars = 260;     // UTF-16 units of a usable path, terminator included
 constexpr char kTempSuffix[] = ".qvpart";        // a member is written here first
+// Reserved for the publisher's signature, which leads a signed package; the
+// unpacking never writes a member of this name (see PackageSignature).
+constexpr char kSignatureMember[] = ".qvsignature";
 
 // Bounds of one unpacking, so that a package cannot fill the disk or the
 // failure report: the inflated bytes of all members together, the members
@@ -95,7 +98,8 @@ enum class NameVerdict {
   kColon,          // drive letters and alternate data streams
   kBadCharacter,   // control characters and < > " | ? *
   kDeviceName,     // CON, NUL, COM1, LPT1, ... as a segment
-  kReserved,       // ends with kTempSuffix, the unpacking's own temporary names
+  kReserved,       // ends with kTempSuffix (the unpacking's own temporary names), or the
+                   // package signature's name anywhere but first (see Extract)
   kNotUtf8,
   kTooLong,       // the target path (or its temporary name) is no usable Windows path
 };
@@ -111,7 +115,9 @@ std::string TargetPath(const std::string& sDestination, const std::string& sName
 // Unpacks every member under sDestination. True when the whole archive was
 // read; members that could not be written (listed through ReportFailed) do
 // not make it false. An archive that passes a limit stops the unpacking
-// (false) before anything beyond it is written. Logs as "CZLib::UnZip".
+// (false) before anything beyond it is written. A leading package signature
+// member (kSignatureMember) is skipped, never written; that
+// name anywhere else is refused. Logs as "CZLib::UnZip".
 bool Extract(Source& source, const std::string& sDestination, Sink& sink, const Limits& limits = Limits());
 
 // One record of the archive, as its header reads.

@@ -1,7 +1,9 @@
 #pragma once
 
 // Settings fixed when the starter is built (CMake cache variables, checked
-// at configure time by cmake/buildsettings.cmake).
+// at configure time by cmake/buildsettings.cmake). Only
+// bootkin/flavor/buildsettings.cpp defines these, compiled into each starter
+// executable.
 namespace BuildSettings {
 
 // QV_PACKAGE_PUBLIC_KEYS: one or two public keys in hex, comma separated;

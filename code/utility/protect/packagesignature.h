@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "code/utility/archive/archive.h"
+
 // Package signatures.
 //
 // A signed package starts with one member named kMemberName whose contents
@@ -26,7 +28,7 @@
 // CNG in the starter and with OpenSSL in the operator tools.
 namespace PackageSignature {
 
-constexpr char kMemberName[] = ".qvsignature";
+constexpr const auto& kMemberName = PackageArchive::kSignatureMember;
 constexpr char kFormatTag[] = "QVSIG1";
 constexpr std::size_t kSha256Size = 32;
 constexpr std::size_t kKeyIdSize = 8;

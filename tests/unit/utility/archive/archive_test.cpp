@@ -218,6 +218,51 @@ TEST(Extract, RefusedNamesAreListedAndSkipped) {
   }
 }
 
+TEST(Extract, LeadingSignatureMemberIsNeverWritten) {
+  // Stored as the signer stores it (no compression), and compressed: both skipped.
+  const std::string sig = std::string("QVSIG1\nkey 0011223344556677\n") + std::string(64, '\xAB');
+  for (int level : {0, 6}) {
+    SCOPED_TRACE(level);
+    const std::string archive = PackageArchive::PackRecord(".qvsignature", sig, 0, level) +
+                                PackageArchive::PackRecord("QVInstaller.exe", "MZ") +
+                                PackageArchive::PackRecord("bin\\a.txt", "A");
+    MemorySink sink;
+    LogCapture log;
+    ASSERT_TRUE(Unpack(archive, sink));
+    EXPECT_EQ(sink.files, (std::map<std::string, std::string>{{kDest + "\\QVInstaller.exe", "MZ"},
+                                                              {kDest + "\\bin\\a.txt", "A"}}));
+    EXPECT_EQ(sink.folders, (std::vector<std::string>{kDest, kDest + "\\bin"}));
+    EXPECT_TRUE(sink.failed.empty());
+    EXPECT_EQ(sink.written, 3u);
+    EXPECT_TRUE(log.entries().empty());
+  }
+}
+
+TEST(Extract, SignatureNameElsewhereIsRefused) {
+  struct Case {
+    std::string archive;
+    std::string refused;
+  } cases[] = {
+      // Not first: a package whose signature would cover nothing before it.
+      {PackageArchive::PackRecord("a.txt", "A") + PackageArchive::PackRecord(".qvsignature", "x"), ".qvsignature"},
+      // A second one after the leading one.
+      {PackageArchive::PackRecord(".qvsignature", "s") + PackageArchive::PackRecord("a.txt", "A") +
+           PackageArchive::PackRecord(".qvsignature", "x"),
+       ".qvsignature"},
+      // Another case is the same file on Windows.
+      {PackageArchive::PackRecord(".QVSignature", "x") + PackageArchive::PackRecord("a.txt", "A"), ".QVSignature"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.refused);
+    MemorySink sink;
+    LogCapture log;
+    ASSERT_TRUE(Unpack(c.archive, sink));
+    EXPECT_EQ(sink.files, (std::map<std::string, std::string>{{kDest + "\\a.txt", "A"}}));
+    EXPECT_EQ(sink.failed, std::vector<std::string>{kDest + "\\" + c.refused});
+    EXPECT_TRUE(log.Contains("unsafe member name (reserved name): " + c.refused + ", skip to the next one."));
+  }
+}
+
 TEST(Extract, MemberThatCannotBeCreatedIsListedAndTheRestWritten) {
   const std::string archive = PackageArchive::PackRecord("a.txt", "A") + PackageArchive::PackRecord("held.exe", Big(9000)) +
                               PackageArchive::PackRecord("c.txt", "C") + PackageArchive::PackRecord("late.dll", "L");
