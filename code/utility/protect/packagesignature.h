@@ -28,7 +28,7 @@
 // CNG in the starter and with OpenSSL in the operator tools.
 namespace PackageSignature {
 
-constexpr const auto& kMemberName = PackageArchive::kSignatureMember;
+inline constexpr const auto& kMemberName = PackageArchive::kSignatureMember;
 constexpr char kFormatTag[] = "QVSIG1";
 constexpr std::size_t kSha256Size = 32;
 constexpr std::size_t kKeyIdSize = 8;
