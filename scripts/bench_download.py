@@ -28,6 +28,7 @@ os.environ.setdefault("QV_BIN_DIR", str(ROOT / "build" / "win64" / "bin"))
 
 import harness  # noqa: E402
 from accountserver import AccountServer  # noqa: E402
+from packagekit import start_starter  # noqa: E402
 
 ADDRESS = "127.0.0.60"
 PORT = 8889
@@ -79,7 +80,10 @@ def reference(url, out_dir):
     return t2 - t0, t1 - t0, t2 - t1
 
 
-def starter_pids():
+def starter_pids(prefix):
+    """The starters running in this prefix (other prefixes on the machine,
+    other test runs among them, are not counted)."""
+    mark = str(prefix.drive_c).encode()
     pids = []
     for d in os.listdir("/proc"):
         if d.isdigit():
@@ -87,7 +91,7 @@ def starter_pids():
                 cmd = open("/proc/%s/cmdline" % d, "rb").read()
             except OSError:
                 continue
-            if b"QuorumvesselStarter.exe" in cmd:
+            if b"QuorumvesselStarter.exe" in cmd and mark in cmd:
                 pids.append(int(d))
     return pids
 
@@ -112,17 +116,13 @@ def run_starter(prefix, settings, timeout=300):
     """Starts the test build and waits for the unpacking to be logged;
     returns (seconds from the start of the download step to the unpacked
     package, seconds from the process start, peak KiB, seconds per step)."""
-    exe = prefix.install_program(harness.TEST_STARTER, "starter")
-    (exe.parent / "starter.txt").write_text(settings)
-    proc = subprocess.Popen(["wine", str(exe)], cwd=str(exe.parent), env=prefix.env(),
-                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL, start_new_session=True)
+    proc = start_starter(prefix, {"starter.txt": settings.encode()})
     t0 = time.monotonic()
     peak, started = 0, None
     seen = {}
     deadline = t0 + timeout
     while time.monotonic() < deadline and len(seen) < len(MILESTONES):
-        peak = max(peak, peak_kib(starter_pids()))
+        peak = max(peak, peak_kib(starter_pids(prefix)))
         text = prefix.run_log()
         now = time.monotonic()
         if started is None and "In Download:" in text:
@@ -162,14 +162,10 @@ def idle_peak_kib(address):
         srv.set_fault(path="/as/wapi/get_client_size", stall=60)
         prefix = harness.WinePrefix("bench.idle").create()
         try:
-            exe = prefix.install_program(harness.TEST_STARTER, "starter")
-            (exe.parent / "starter.txt").write_text(settings_for(address, PORT))
-            proc = subprocess.Popen(["wine", str(exe)], cwd=str(exe.parent), env=prefix.env(),
-                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                    stderr=subprocess.DEVNULL, start_new_session=True)
+            proc = start_starter(prefix, {"starter.txt": settings_for(address, PORT).encode()})
             srv.wait_for_requests(1, timeout=120, path="/as/wapi/get_client_size")
             time.sleep(3)
-            peak = peak_kib(starter_pids())
+            peak = peak_kib(starter_pids(prefix))
         finally:
             prefix.stop()
         proc.wait(timeout=60)
@@ -218,11 +214,7 @@ def throttled_run(work, address, case):
         srv.set_fault(path="/as/wapi/get_client", rate=THROTTLE_RATE)
         prefix = harness.WinePrefix("bench.throttle." + case.replace(" ", "")).create()
         try:
-            exe = prefix.install_program(harness.TEST_STARTER, "starter")
-            (exe.parent / "starter.txt").write_text(settings_for(address, PORT))
-            proc = subprocess.Popen(["wine", str(exe)], cwd=str(exe.parent), env=prefix.env(),
-                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                    stderr=subprocess.DEVNULL, start_new_session=True)
+            proc = start_starter(prefix, {"starter.txt": settings_for(address, PORT).encode()})
             t0, started, done = time.monotonic(), None, None
             while time.monotonic() < t0 + 300 and done is None:
                 text = prefix.run_log()

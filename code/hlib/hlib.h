@@ -140,6 +140,9 @@ class HR {
   bool ReadToEnd(void* hRequest, const char* sFunction, const char* sFailPrefix);
   // The body of a download to a file (GetFile): through m_pSink.
   bool ReadToSink(void* hRequest, const char* sChunkFunction);
+  // One read of a body into pInto (see NextRead for its size); the bytes
+  // read, 0 when the reply ended or failed (logged under sChunkFunction).
+  int ReadBlock(void* hRequest, char* pInto, int iRemaining, const char* sChunkFunction);
 
   // The script evaluation of Detect (hlib_detect_win.cpp).
   void DetectSteps(const char* sURL, const char* sIP, int iPort, char* sWPADLocation, char* sProxyList);

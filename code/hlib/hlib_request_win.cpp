@@ -109,24 +109,30 @@ bool HR::TransferBroken() {
   return true;
 }
 
+int HR::ReadBlock(void* hRequest, char* pInto, int iRemaining, const char* sChunkFunction) {
+  const DWORD iWant = NextRead(H(hRequest), iRemaining, m_iReadSize);
+  DWORD iRead = 0;
+  const BOOL bOk = InternetReadFile(H(hRequest), pInto, iWant, &iRead);
+  if (!bOk || iRead == 0) {
+    QV_LOG_LAST_ERROR(sChunkFunction, 3, kSource, "IRE() ");
+    if (bOk)
+      QV_LOG(sChunkFunction, 3, kSource, "reply ended after %d of %d bytes", m_iCurrentlyReceived.load(),
+             m_iExpectedReceiveSize);
+    return 0;
+  }
+  return static_cast<int>(iRead > iWant ? iWant : iRead);
+}
+
 bool HR::ReadToSink(void* hRequest, const char* sChunkFunction) {
   const RangeResume::ReplyHead head = QueryHead(H(hRequest));
   if (!m_pSink->Begin(head, m_iAskedFrom)) return false;
   m_iCurrentlyReceived = static_cast<int>(m_pSink->Held());
-  if (m_aReadBuffer.size() != static_cast<std::size_t>(m_iReadSize)) m_aReadBuffer.assign(static_cast<std::size_t>(m_iReadSize), 0);
+  if (m_aReadBuffer.size() != static_cast<std::size_t>(m_iReadSize))
+    m_aReadBuffer.assign(static_cast<std::size_t>(m_iReadSize), 0);
   while (m_iCurrentlyReceived < m_iExpectedReceiveSize) {
-    const DWORD iWant = NextRead(H(hRequest), m_iExpectedReceiveSize - m_iCurrentlyReceived, m_iReadSize);
-    DWORD iRead = 0;
-    const BOOL bOk = InternetReadFile(H(hRequest), m_aReadBuffer.data(), iWant, &iRead);
-    if (!bOk || iRead == 0) {
-      QV_LOG_LAST_ERROR(sChunkFunction, 3, kSource, "IRE() ");
-      if (bOk)
-        QV_LOG(sChunkFunction, 3, kSource, "reply ended after %d of %d bytes", m_iCurrentlyReceived.load(),
-               m_iExpectedReceiveSize);
-      return false;
-    }
-    if (iRead > iWant) iRead = iWant;
-    if (!m_pSink->Write(m_aReadBuffer.data(), iRead)) return false;
+    const int iRead =
+        ReadBlock(hRequest, m_aReadBuffer.data(), m_iExpectedReceiveSize - m_iCurrentlyReceived, sChunkFunction);
+    if (iRead == 0 || !m_pSink->Write(m_aReadBuffer.data(), static_cast<std::size_t>(iRead))) return false;
     m_iCurrentlyReceived = static_cast<int>(m_pSink->Held());
   }
   return true;
@@ -136,21 +142,11 @@ bool HR::ReadChunks(void* hRequest, const char* sChunkFunction) {
   // Straight into the caller's buffer at increasing offsets; a layer that
   // starts again after another one failed starts at the buffer's start.
   m_iCurrentlyReceived = 0;
-  int iRemaining = m_iExpectedReceiveSize;
-  while (iRemaining > 0) {
-    const DWORD iWant = NextRead(H(hRequest), iRemaining, m_iReadSize);
-    DWORD iRead = 0;
-    const BOOL bOk = InternetReadFile(H(hRequest), m_pReceiveBuffer + m_iCurrentlyReceived, iWant, &iRead);
-    if (!bOk || iRead == 0) {
-      QV_LOG_LAST_ERROR(sChunkFunction, 3, kSource, "IRE() ");
-      if (bOk)
-        QV_LOG(sChunkFunction, 3, kSource, "reply ended after %d of %d bytes", m_iCurrentlyReceived.load(),
-               m_iExpectedReceiveSize);
-      return false;
-    }
-    if (iRead > iWant) iRead = iWant;
-    m_iCurrentlyReceived += static_cast<int>(iRead);
-    iRemaining -= static_cast<int>(iRead);
+  while (m_iCurrentlyReceived < m_iExpectedReceiveSize) {
+    const int iRead = ReadBlock(hRequest, m_pReceiveBuffer + m_iCurrentlyReceived,
+                                m_iExpectedReceiveSize - m_iCurrentlyReceived, sChunkFunction);
+    if (iRead == 0) return false;
+    m_iCurrentlyReceived += iRead;
   }
   return true;
 }

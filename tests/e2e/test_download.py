@@ -286,3 +286,29 @@ def test_delivered_packages_are_unpacked_beside_the_starter(wine_prefix, tmp_pat
         "<__SetupFileName__>QuorumvesselStarter.exe</__SetupFileName__>\r\n"
         "<__SetupConfigureFile__>C:\\starter\\starter.cfg</__SetupConfigureFile__>\r\n"
         "<__NeedToRemoveSetup__>Y</__NeedToRemoveSetup__>\r\n"), command
+
+
+def test_socket_download_resumes_with_the_same_two_lines(wine_prefix, client, tmp_path):
+    """Only the socket download gets through (the WinInet requests are reset);
+    its first package reply is cut. The next attempt's socket request asks for
+    the rest with exactly the Range and If-Range lines before its last line."""
+    files, package = client
+    cut = len(package) // 3
+    with AccountServer([("127.0.0.47", 8889)], package=package) as srv:
+        srv.set_fault(path="/as/wapi/get_client", match="HTTP/1.0", drop_after=cut, times=1)
+        srv.set_fault(match="HTTP/1.1", require_proxy=True)
+        etag = srv.package_etag
+        msgs = run_until(wine_prefix, {"starter.txt": settings("127.0.0.47", 8889).encode()},
+                         "StartProcess(sStartProcess")
+        fetched = [r for r in srv.requests_for("/as/wapi/get_client") if r.request_line.endswith("HTTP/1.0")]
+    assert len(fetched) == 2, [r.request_line for r in fetched]
+    assert b"\r\nRange:" not in fetched[0].raw
+    assert fetched[1].raw.endswith(("\r\nHost: 127.0.0.47:8889\r\nRange: bytes=%d-\r\nIf-Range: %s\r\n"
+                                    "Connection: Keep-Alive\r\n\r\n" % (cut, etag)).encode())
+    assert fetched[1].reply_head.startswith(b"HTTP/1.1 206 ")
+    assert fetched[1].body_sent == len(package) - cut
+    assert "Download resumes from %d of %d bytes" % (cut, len(package)) in msgs
+    assert ("Download is completed: iExpectedDownloadSize = %d, actual received = %d"
+            % (len(package), len(package))) in msgs
+    assert_unpacked(wine_prefix.temp_dir / "qv_starter_dir", files)
+    assert not list(wine_prefix.temp_dir.glob("PCClient.zip*"))
