@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Times the starter's download-and-unpack of a 64 MiB package against the
 same steps done with common tools (curl, then a plain zlib inflate of every
-member) in the same run, on loopback, and prints the ratio and the starter's
-peak memory.
+member) in the same run, on loopback, and prints the ratio; then the
+starter's peak memory (VmHWM) for a 64 MiB and a 512 MiB package against an
+idle starter, and a throttled download cut by the server at half its body:
+resumed, undropped and without range support.
 
 Run through scripts/bench (which builds what is needed first).
 """
@@ -26,6 +28,7 @@ os.environ.setdefault("QV_BIN_DIR", str(ROOT / "build" / "win64" / "bin"))
 
 import harness  # noqa: E402
 from accountserver import AccountServer  # noqa: E402
+from packagekit import start_starter  # noqa: E402
 
 ADDRESS = "127.0.0.60"
 PORT = 8889
@@ -33,14 +36,14 @@ TARGET = 64 * 1024 * 1024
 QVPACK = ROOT / "build" / "native" / "bin" / "qvpack"
 
 
-def make_folder(folder):
+def make_folder(folder, target=TARGET):
     """A few hundred files: text that compresses well and random bytes."""
     rnd = random.Random(7)
     words = [("w%d" % i).encode() for i in range(500)]
     total, n = 0, 0
-    while total < TARGET:
+    while total < target:
         size = rnd.choice([4096, 60000, 300000, 700000])
-        size = min(size, TARGET - total)
+        size = min(size, target - total)
         sub = folder / ("dir%d" % (n % 12)) / ("sub%d" % (n % 5))
         sub.mkdir(parents=True, exist_ok=True)
         if n % 2:
@@ -77,7 +80,10 @@ def reference(url, out_dir):
     return t2 - t0, t1 - t0, t2 - t1
 
 
-def starter_pids():
+def starter_pids(prefix):
+    """The starters running in this prefix (other prefixes on the machine,
+    other test runs among them, are not counted)."""
+    mark = str(prefix.drive_c).encode()
     pids = []
     for d in os.listdir("/proc"):
         if d.isdigit():
@@ -85,7 +91,7 @@ def starter_pids():
                 cmd = open("/proc/%s/cmdline" % d, "rb").read()
             except OSError:
                 continue
-            if b"QuorumvesselStarter.exe" in cmd:
+            if b"QuorumvesselStarter.exe" in cmd and mark in cmd:
                 pids.append(int(d))
     return pids
 
@@ -106,21 +112,17 @@ MILESTONES = [("size query", "iDownloadSize = "), ("download", "Download is comp
               ("save and stop clients", "CZLib::UnZip"), ("unpack", "Uncompress ")]
 
 
-def run_starter(prefix, settings):
+def run_starter(prefix, settings, timeout=300):
     """Starts the test build and waits for the unpacking to be logged;
     returns (seconds from the start of the download step to the unpacked
     package, seconds from the process start, peak KiB, seconds per step)."""
-    exe = prefix.install_program(harness.TEST_STARTER, "starter")
-    (exe.parent / "starter.txt").write_text(settings)
-    proc = subprocess.Popen(["wine", str(exe)], cwd=str(exe.parent), env=prefix.env(),
-                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL, start_new_session=True)
+    proc = start_starter(prefix, {"starter.txt": settings.encode()})
     t0 = time.monotonic()
     peak, started = 0, None
     seen = {}
-    deadline = t0 + 300
+    deadline = t0 + timeout
     while time.monotonic() < deadline and len(seen) < len(MILESTONES):
-        peak = max(peak, peak_kib(starter_pids()))
+        peak = max(peak, peak_kib(starter_pids(prefix)))
         text = prefix.run_log()
         now = time.monotonic()
         if started is None and "In Download:" in text:
@@ -140,20 +142,108 @@ def run_starter(prefix, settings):
     return seen["unpack"] - (started or t0), seen["unpack"] - t0, peak, steps
 
 
+def settings_for(address, port):
+    return ("<__AccountServerIP__>%s</__AccountServerIP__><__AccountServerPort__>%d"
+            "</__AccountServerPort__><__ClientName__>Quorumvessel</__ClientName__>"
+            "<__Version__>9.9.9</__Version__>" % (address, port))
+
+
+def pack_folder(folder, archive, level=None):
+    (folder / "QVInstaller.exe").write_bytes(b"MZ")
+    args = [str(QVPACK), "pack"] + (["--level", str(level)] if level is not None else []) + [str(folder), str(archive)]
+    subprocess.run(args, check=True, stdout=subprocess.DEVNULL)
+    return archive
+
+
+def idle_peak_kib(address):
+    """VmHWM of a starter that waits for its size query (the server holds
+    the reply back) and has downloaded nothing."""
+    with AccountServer([(address, PORT)], package=b"x") as srv:
+        srv.set_fault(path="/as/wapi/get_client_size", stall=60)
+        prefix = harness.WinePrefix("bench.idle").create()
+        try:
+            proc = start_starter(prefix, {"starter.txt": settings_for(address, PORT).encode()})
+            srv.wait_for_requests(1, timeout=120, path="/as/wapi/get_client_size")
+            time.sleep(3)
+            peak = peak_kib(starter_pids(prefix))
+        finally:
+            prefix.stop()
+        proc.wait(timeout=60)
+    return peak
+
+
+def memory_run(work, address, megabytes):
+    """Peak memory of the starter downloading and unpacking a package made
+    of megabytes MiB of mixed files."""
+    folder = work / ("mem%d" % megabytes)
+    make_folder(folder, megabytes * 1024 * 1024)
+    package = pack_folder(folder, work / ("mem%d.zip" % megabytes), level=1)
+    size = package.stat().st_size
+    with AccountServer([(address, PORT)], package=package.read_bytes()) as srv:
+        package.unlink()
+        prefix = harness.WinePrefix("bench.mem%d" % megabytes).create()
+        try:
+            starter, _, peak, _ = run_starter(prefix, settings_for(address, PORT), timeout=1200)
+        finally:
+            prefix.stop()
+            shutil.rmtree(prefix.root, ignore_errors=True)
+    shutil.rmtree(folder, ignore_errors=True)
+    return size, starter, peak
+
+
+THROTTLE_MB = 20
+THROTTLE_RATE = 4 * 1024 * 1024
+
+
+def throttled_run(work, address, case):
+    """A 20 MiB package at 4 MiB/s: whole ("undropped"), cut at half its
+    body and resumed ("resumed"), or cut on a server without ranges
+    ("no ranges"). Seconds from the download step's start to the complete
+    download, and the package requests made."""
+    folder = work / "throttled"
+    if not folder.exists():
+        folder.mkdir()
+        (folder / "payload.bin").write_bytes(os.urandom(THROTTLE_MB * 1024 * 1024))
+        pack_folder(folder, work / "throttled.zip", level=0)
+    data = (work / "throttled.zip").read_bytes()
+    with AccountServer([(address, PORT)], package=data) as srv:
+        if case == "no ranges":
+            srv.set_serving(ranges=False)
+        if case != "undropped":
+            srv.set_fault(path="/as/wapi/get_client", drop_after=len(data) // 2, rate=THROTTLE_RATE, times=1)
+        srv.set_fault(path="/as/wapi/get_client", rate=THROTTLE_RATE)
+        prefix = harness.WinePrefix("bench.throttle." + case.replace(" ", "")).create()
+        try:
+            proc = start_starter(prefix, {"starter.txt": settings_for(address, PORT).encode()})
+            t0, started, done = time.monotonic(), None, None
+            while time.monotonic() < t0 + 300 and done is None:
+                text = prefix.run_log()
+                now = time.monotonic()
+                if started is None and "In Download:" in text:
+                    started = now
+                if "Download is completed" in text:
+                    done = now
+                time.sleep(0.02)
+        finally:
+            prefix.stop()
+        proc.wait(timeout=60)
+        requests = srv.requests_for("/as/wapi/get_client")
+    if done is None:
+        raise RuntimeError("the throttled download (%s) did not complete" % case)
+    asked = ", ".join(r.header("Range") or "whole" for r in requests)
+    return done - started, asked
+
+
 def main():
     work = Path(tempfile.mkdtemp(prefix="qvbench."))
     try:
         folder = work / "client"
         count = make_folder(folder)
-        (folder / "QVInstaller.exe").write_bytes(b"MZ")
-        package = work / "PCClient.zip"
-        subprocess.run([str(QVPACK), "pack", str(folder), str(package)], check=True, stdout=subprocess.DEVNULL)
+        package = pack_folder(folder, work / "PCClient.zip")
         size = package.stat().st_size
         print("package: %d files, %.1f MiB unpacked, %.1f MiB packed" % (
             count + 1, sum(f.stat().st_size for f in folder.rglob("*") if f.is_file()) / 2**20, size / 2**20))
-        settings = ("<__AccountServerIP__>%s</__AccountServerIP__><__AccountServerPort__>%d"
-                    "</__AccountServerPort__><__ClientName__>Quorumvessel</__ClientName__>"
-                    "<__Version__>9.9.9</__Version__>" % (ADDRESS, PORT))
+        settings = settings_for(ADDRESS, PORT)
         with AccountServer([(ADDRESS, PORT)], package=package.read_bytes()) as srv:
             url = "http://%s:%d/as/wapi/get_client?client_type=0&client=pc" % (ADDRESS, PORT)
             ref_dir = work / "ref"
@@ -177,6 +267,26 @@ def main():
         print("ratio starter/reference: %.2f" % (starter / ref))
         print("starter peak memory (VmHWM): %.1f MiB" % (peak / 1024.0))
         print("unpacked files identical: %s" % ("yes" if same else "NO"))
+        shutil.rmtree(folder, ignore_errors=True)
+        shutil.rmtree(ref_dir, ignore_errors=True)
+
+        print()
+        idle = idle_peak_kib("127.0.0.61")
+        print("peak memory (VmHWM), idle starter waiting for its size query: %.1f MiB" % (idle / 1024.0))
+        for megabytes in (64, 512):
+            packed, seconds, peak = memory_run(work, "127.0.0.62", megabytes)
+            print("  %3d MiB package (%.1f MiB packed, level 1): %.1f MiB, %.1f MiB above idle (%.1f s)" % (
+                megabytes, packed / 2**20, peak / 1024.0, (peak - idle) / 1024.0, seconds))
+
+        print()
+        print("throttled download: %d MiB at %d MiB/s, the server cuts the first reply at half its body"
+              % (THROTTLE_MB, THROTTLE_RATE // 2**20))
+        times = {}
+        for case in ("undropped", "resumed", "no ranges"):
+            times[case], asked = throttled_run(work, "127.0.0.63", case)
+            print("  %-10s %.2f s  (package requests: %s)" % (case, times[case], asked))
+        print("  ratio resumed/undropped: %.2f" % (times["resumed"] / times["undropped"]))
+        print("  ratio no ranges/undropped: %.2f" % (times["no ranges"] / times["undropped"]))
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

@@ -4,6 +4,9 @@
 #include <mutex>
 #include <string>
 
+#include <vector>
+
+#include "code/utility/net/rangeresume.h"
 #include "code/utility/system/scopedhandle.h"
 
 // The HTTP client through which every exchange with the account server goes.
@@ -28,7 +31,8 @@ struct SystemProxyOptions {
 
 class HR {
  public:
-  static constexpr int kChunkSize = 14336;
+  // Largest single read of a reply body (see README: measured under Wine).
+  static constexpr int kReadSize = 256 * 1024;
   static constexpr std::size_t kProxyListSize = 4096;
   static constexpr std::size_t kWPADLocationSize = 4096;
   static constexpr std::size_t kProxyEntrySize = 64;
@@ -38,9 +42,10 @@ class HR {
   HR(const HR&) = delete;
   HR& operator=(const HR&) = delete;
 
-  // Set by the user before GetPage: read in chunks of at most kChunkSize until
-  // m_iExpectedReceiveSize bytes have arrived.
+  // Set by the user before GetPage: read in chunks of at most m_iReadSize
+  // until m_iExpectedReceiveSize bytes have arrived.
   bool m_bUseMinReadBuffer = false;
+  int m_iReadSize = kReadSize;
   // Body bytes stored so far; another thread may read it while a call runs.
   std::atomic<int> m_iCurrentlyReceived{0};
   int m_iExpectedReceiveSize = 0;
@@ -85,6 +90,20 @@ class HR {
   bool ReadReply(void* hRequest, const char* sFunction, const char* sChunkFunction, const char* sFailPrefix);
   bool HasKeyword() const;
   void CloseHandles();
+  // A download to a file whose body broke after bytes of a reply that can be
+  // resumed: the other ways and layers are not tried (the next attempt
+  // asks for the rest).
+  bool TransferBroken();
+  // The Range and If-Range lines of the next request of a download to a
+  // file (empty for the whole body); sets m_iAskedFrom.
+  std::string RangeLinesForSink();
+
+  // Set during GetFile: where the body goes, and the offset the last request
+  // asked for (0: the whole body).
+  RangeResume::ReplySink* m_pSink = nullptr;
+  long long m_iAskedFrom = 0;
+  // Reused for every read of a download to a file.
+  std::vector<char> m_aReadBuffer;
 
   std::mutex m_csRequest;
 
@@ -119,6 +138,11 @@ class HR {
   bool ReadCheckedReply();
   bool ReadChunks(void* hRequest, const char* sChunkFunction);
   bool ReadToEnd(void* hRequest, const char* sFunction, const char* sFailPrefix);
+  // The body of a download to a file (GetFile): through m_pSink.
+  bool ReadToSink(void* hRequest, const char* sChunkFunction);
+  // One read of a body into pInto (see NextRead for its size); the bytes
+  // read, 0 when the reply ended or failed (logged under sChunkFunction).
+  int ReadBlock(void* hRequest, char* pInto, int iRemaining, const char* sChunkFunction);
 
   // The script evaluation of Detect (hlib_detect_win.cpp).
   void DetectSteps(const char* sURL, const char* sIP, int iPort, char* sWPADLocation, char* sProxyList);
@@ -134,6 +158,12 @@ class HLib : public HR {
   // A text reply (no expected size) stays zero-terminated within the buffer.
   bool GetPage(const char* sIP, int iPort, char* sURL, int iMaxLength, const char* sKeyInReturn, char* pBuffer,
                int* piPort, std::size_t iURLSize = 0);
+
+  // Downloads sURL (m_iExpectedReceiveSize bytes) through the same layers
+  // as GetPage, writing the body through sink; a request made while the
+  // sink holds part of the body asks for the rest with a range.
+  bool GetFile(const char* sIP, int iPort, char* sURL, RangeResume::ReplySink& sink, int* piPort,
+               std::size_t iURLSize = 0);
 
   bool SetOptionR(const char* sURL, const char* sIP, int iPort, bool bSecure, const char* sVerb,
                   const char* sByPass, const char* sProxyServer, const char* sPostData) override;

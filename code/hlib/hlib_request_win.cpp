@@ -1,5 +1,6 @@
 // One WinInet request through one connection method, and the reading of its
 // reply into the caller's buffer.
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -21,7 +22,46 @@ const DWORD kConnectionsPerServer = 10;
 const int kDiscardChunk = 50;
 const int kMaxDiscardReads = 100000;
 
+// Longest header value read for a download's reply (longer validators are
+// not used anyway).
+const DWORD kHeaderValueSize = 1024;
+
+// A synchronous read waits until its whole size has arrived: a read never
+// asks for more than is there already, or this much, so that the received
+// count moves on slow links as it did with reads of this size.
+const DWORD kSmallestRead = 14336;
+
 const char* OrNull(const char* s) { return (s && *s) ? s : nullptr; }
+
+// Bytes for the next read of a body: what has arrived (at least
+// kSmallestRead, at most iReadSize), never more than iRemaining.
+DWORD NextRead(HINTERNET hRequest, int iRemaining, int iReadSize) {
+  DWORD iAvailable = 0;
+  if (!InternetQueryDataAvailable(hRequest, &iAvailable, 0, 0)) iAvailable = 0;
+  DWORD iWant = iAvailable < kSmallestRead ? kSmallestRead : iAvailable;
+  if (iWant > static_cast<DWORD>(iReadSize)) iWant = static_cast<DWORD>(iReadSize);
+  return iWant > static_cast<DWORD>(iRemaining) ? static_cast<DWORD>(iRemaining) : iWant;
+}
+
+std::string HeaderText(HINTERNET hRequest, DWORD iQuery) {
+  char sValue[kHeaderValueSize] = {0};
+  DWORD iLength = sizeof(sValue) - 1;
+  if (!HttpQueryInfoA(hRequest, iQuery, sValue, &iLength, nullptr)) return std::string();
+  return std::string(sValue, iLength < sizeof(sValue) ? iLength : sizeof(sValue) - 1);
+}
+
+RangeResume::ReplyHead QueryHead(HINTERNET hRequest) {
+  RangeResume::ReplyHead head;
+  head.iStatus = std::atoi(HeaderText(hRequest, HTTP_QUERY_STATUS_CODE).c_str());
+  head.sETag = HeaderText(hRequest, HTTP_QUERY_ETAG);
+  head.sLastModified = HeaderText(hRequest, HTTP_QUERY_LAST_MODIFIED);
+  head.sAcceptRanges = HeaderText(hRequest, HTTP_QUERY_ACCEPT_RANGES);
+  head.sContentRange = HeaderText(hRequest, HTTP_QUERY_CONTENT_RANGE);
+  const std::string sLength = HeaderText(hRequest, HTTP_QUERY_CONTENT_LENGTH);
+  if (!sLength.empty() && sLength.find_first_not_of("0123456789") == std::string::npos && sLength.size() < 19)
+    head.iContentLength = std::atoll(sLength.c_str());
+  return head;
+}
 }  // namespace
 
 void HLibInternal::SetTimeouts(HINTERNET hInternet, bool bLog) {
@@ -57,29 +97,56 @@ void HR::CloseHandles() {
 bool HR::ReadReply(void* hRequest, const char* sFunction, const char* sChunkFunction, const char* sFailPrefix) {
   if (m_pReceiveBuffer == nullptr || m_iMaxLength < 1) return false;
   std::memset(m_pReceiveBuffer, 0, static_cast<std::size_t>(m_iMaxLength));
+  if (m_pSink != nullptr && m_iExpectedReceiveSize > 0) return ReadToSink(hRequest, sChunkFunction);
   if (m_bUseMinReadBuffer && m_iExpectedReceiveSize > 0) return ReadChunks(hRequest, sChunkFunction);
   return ReadToEnd(hRequest, sFunction, sFailPrefix);
+}
+
+bool HR::TransferBroken() {
+  if (m_pSink == nullptr || !m_pSink->BrokenResumable()) return false;
+  QV_LOG(kGetPage, 0, kSource, "no other way tried: %lld of %d bytes held, the next attempt goes on",
+         m_pSink->Held(), m_iExpectedReceiveSize);
+  return true;
+}
+
+int HR::ReadBlock(void* hRequest, char* pInto, int iRemaining, const char* sChunkFunction) {
+  const DWORD iWant = NextRead(H(hRequest), iRemaining, m_iReadSize);
+  DWORD iRead = 0;
+  const BOOL bOk = InternetReadFile(H(hRequest), pInto, iWant, &iRead);
+  if (!bOk || iRead == 0) {
+    QV_LOG_LAST_ERROR(sChunkFunction, 3, kSource, "IRE() ");
+    if (bOk)
+      QV_LOG(sChunkFunction, 3, kSource, "reply ended after %d of %d bytes", m_iCurrentlyReceived.load(),
+             m_iExpectedReceiveSize);
+    return 0;
+  }
+  return static_cast<int>(iRead > iWant ? iWant : iRead);
+}
+
+bool HR::ReadToSink(void* hRequest, const char* sChunkFunction) {
+  const RangeResume::ReplyHead head = QueryHead(H(hRequest));
+  if (!m_pSink->Begin(head, m_iAskedFrom)) return false;
+  m_iCurrentlyReceived = static_cast<int>(m_pSink->Held());
+  if (m_aReadBuffer.size() != static_cast<std::size_t>(m_iReadSize))
+    m_aReadBuffer.assign(static_cast<std::size_t>(m_iReadSize), 0);
+  while (m_iCurrentlyReceived < m_iExpectedReceiveSize) {
+    const int iRead =
+        ReadBlock(hRequest, m_aReadBuffer.data(), m_iExpectedReceiveSize - m_iCurrentlyReceived, sChunkFunction);
+    if (iRead == 0 || !m_pSink->Write(m_aReadBuffer.data(), static_cast<std::size_t>(iRead))) return false;
+    m_iCurrentlyReceived = static_cast<int>(m_pSink->Held());
+  }
+  return true;
 }
 
 bool HR::ReadChunks(void* hRequest, const char* sChunkFunction) {
   // Straight into the caller's buffer at increasing offsets; a layer that
   // starts again after another one failed starts at the buffer's start.
   m_iCurrentlyReceived = 0;
-  int iRemaining = m_iExpectedReceiveSize;
-  while (iRemaining > 0) {
-    const DWORD iWant = static_cast<DWORD>(iRemaining < kChunkSize ? iRemaining : kChunkSize);
-    DWORD iRead = 0;
-    const BOOL bOk = InternetReadFile(H(hRequest), m_pReceiveBuffer + m_iCurrentlyReceived, iWant, &iRead);
-    if (!bOk || iRead == 0) {
-      QV_LOG_LAST_ERROR(sChunkFunction, 3, kSource, "IRE() ");
-      if (bOk)
-        QV_LOG(sChunkFunction, 3, kSource, "reply ended after %d of %d bytes", m_iCurrentlyReceived.load(),
-               m_iExpectedReceiveSize);
-      return false;
-    }
-    if (iRead > iWant) iRead = iWant;
-    m_iCurrentlyReceived += static_cast<int>(iRead);
-    iRemaining -= static_cast<int>(iRead);
+  while (m_iCurrentlyReceived < m_iExpectedReceiveSize) {
+    const int iRead = ReadBlock(hRequest, m_pReceiveBuffer + m_iCurrentlyReceived,
+                                m_iExpectedReceiveSize - m_iCurrentlyReceived, sChunkFunction);
+    if (iRead == 0) return false;
+    m_iCurrentlyReceived += iRead;
   }
   return true;
 }
@@ -126,6 +193,7 @@ bool HR::DoRequestSteps(const char* sURL, const char* sIP, int iPort, bool bSecu
     QV_LOG(kDoRequest, 0, kSource, "Skip 127.0.0.1");
     return false;
   }
+  if (TransferBroken()) return false;
   // Handles of an earlier attempt of this request are not needed any more.
   CloseHandles();
   DWORD iConnections = kConnectionsPerServer;
@@ -189,7 +257,9 @@ bool HR::SendOnce(const char* sIP, int iPort, const char* sVerb, const char* sPo
     bSent = HttpSendRequestA(hRequest, kContentType, static_cast<DWORD>(std::strlen(kContentType)),
                              const_cast<char*>(OrEmpty(sPostData)), static_cast<DWORD>(std::strlen(OrEmpty(sPostData))));
   } else {
-    bSent = HttpSendRequestA(hRequest, nullptr, 0, nullptr, 0);
+    const std::string sLines = RangeLinesForSink();
+    bSent = HttpSendRequestA(hRequest, sLines.empty() ? nullptr : sLines.c_str(), static_cast<DWORD>(sLines.size()),
+                             nullptr, 0);
   }
   if (!bSent) {
     QV_LOG_LAST_ERROR(kDoRequest, 3, kSource, "HSR failed. ");
@@ -254,4 +324,14 @@ bool HR::ReadCheckedReply() {
     return false;
   }
   return true;
+}
+
+std::string HR::RangeLinesForSink() {
+  m_iAskedFrom = 0;
+  if (m_pSink == nullptr) return std::string();
+  std::string sValidator;
+  const long long iFrom = m_pSink->ResumeFrom(&sValidator);
+  std::string sLines = RangeResume::RangeLines(iFrom, sValidator);
+  if (!sLines.empty()) m_iAskedFrom = iFrom;
+  return sLines;
 }

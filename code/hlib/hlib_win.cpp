@@ -25,7 +25,8 @@ bool HLib::PlainRequest(const char* sURL, const char* sIP, int iPort) {
   ScopedInternet hRequest(
       hConnect ? HttpOpenRequestA(H(hConnect.Get()), "GET", sURL, nullptr, nullptr, nullptr, 0, 1) : nullptr);
   // Without a request handle the send fails too, and its error is logged.
-  if (!HttpSendRequestA(H(hRequest.Get()), kContentType, static_cast<DWORD>(std::strlen(kContentType)), nullptr, 0)) {
+  const std::string sHeaders = std::string(kContentType) + (m_pSink ? "\r\n" + RangeLinesForSink() : std::string());
+  if (!HttpSendRequestA(H(hRequest.Get()), sHeaders.c_str(), static_cast<DWORD>(sHeaders.size()), nullptr, 0)) {
     QV_LOG_LAST_ERROR(kGetPage, 3, kSource, "HSR() failed, ");
     return false;
   }
@@ -51,6 +52,12 @@ bool HLib::SocketRequest(const char* sURL, const char* sIP, int iPort, const std
   const int iSocketPort = iPort == 443 ? 80 : iPort;
   *piPort = iSocketPort;
   const std::string sSocketURL = RequestText::SocketURL(sIP, iSocketPort, sURL);
+  if (m_pSink != nullptr) {
+    std::string sValidator;
+    const long long iFrom = m_pSink->ResumeFrom(&sValidator);
+    return Utility::URLDownloadTo(sSocketURL.c_str(), m_iExpectedReceiveSize, iFrom, sValidator, *m_pSink,
+                                  m_iReadSize, &m_iCurrentlyReceived);
+  }
   m_pReceiveBuffer[0] = 0;
   char* pReceived = nullptr;
   int iSize = 0;
@@ -82,7 +89,7 @@ bool HLib::GetPage(const char* sIP, int iPort, char* sURL, int iMaxLength, const
   const std::string sLogURL = RequestText::LogFormOfURL(sURL);
   QV_LOG(kGetPage, 0, kSource, "sIP = %s, iPort = %d, URL = %s, m_iExpectedReceiveSize = %d", sIP, iPort,
          sLogURL.c_str(), m_iExpectedReceiveSize);
-  if (m_iExpectedReceiveSize > iMaxLength) {
+  if (m_pSink == nullptr && m_iExpectedReceiveSize > iMaxLength) {
     QV_LOG(kGetPage, 3, kSource, "m_iExpectedReceiveSize = %d does not fit the buffer of %d bytes",
            m_iExpectedReceiveSize, iMaxLength);
     return false;
@@ -96,17 +103,33 @@ bool HLib::GetPage(const char* sIP, int iPort, char* sURL, int iMaxLength, const
 
   bool bResult = SendRequest(sURL, sIP, iPort, iPort == 443, "GET", "");
   bool bSocket = false;
+  bool bBroken = false;
   try {
     CloseHandles();
-    if (!bResult) bSocket = !PlainRequest(sURL, sIP, iPort);
-    if (!bSocket && !bResult) bResult = true;
+    bBroken = !bResult && TransferBroken();
+    if (!bResult && !bBroken) bSocket = !PlainRequest(sURL, sIP, iPort);
+    bBroken = bBroken || (bSocket && TransferBroken());
+    if (bBroken) bSocket = false;
+    if (!bSocket && !bResult && !bBroken) bResult = true;
   } catch (...) {
     QV_LOG_LAST_ERROR(kGetPage, 3, kSource, "Crash, ");
-    bSocket = true;
+    bSocket = !TransferBroken();
   }
   if (bSocket) bResult = SocketRequest(sURL, sIP, iPort, sLogURL, piPort);
   m_iMaxLength = 0;
   m_sKeyInReturn = nullptr;
   m_pReceiveBuffer = nullptr;
+  return bResult;
+}
+
+bool HLib::GetFile(const char* sIP, int iPort, char* sURL, RangeResume::ReplySink& sink, int* piPort,
+                   std::size_t iURLSize) {
+  // The page request's buffer stays unused: one byte for its terminator.
+  char sUnused[1] = {0};
+  m_pSink = &sink;
+  const bool bResult = GetPage(sIP, iPort, sURL, 1, "", sUnused, piPort, iURLSize);
+  m_pSink = nullptr;
+  m_aReadBuffer.clear();
+  m_aReadBuffer.shrink_to_fit();
   return bResult;
 }

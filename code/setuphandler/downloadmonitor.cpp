@@ -38,9 +38,9 @@ std::string SummaryText(const std::string& sClientName, int iAverageKbps, int iS
   return sText;
 }
 
-Result Watch(Hooks& hooks, int iDownloadSize, int iTimeoutSeconds, int* piNumberOfTry) {
+Result Watch(Hooks& hooks, int iDownloadSize, int iTimeoutSeconds, int* piNumberOfTry, int iStartReceived) {
   int iTick = 1;
-  int iLastReceived = 0;
+  int iLastReceived = iStartReceived;
   std::int64_t iSpeed = 0;      // bytes per millisecond
   std::int64_t iRemaining = 0;  // seconds
   const int iStart = hooks.GetMilliseconds();
@@ -58,7 +58,7 @@ Result Watch(Hooks& hooks, int iDownloadSize, int iTimeoutSeconds, int* piNumber
         const std::int64_t iSampleMs = Since(iNow, iLastSample);
         const std::int64_t iTotalMs = Since(iNow, iStart);
         iSpeed = (iReceived - iLastReceived) / (iSampleMs > 0 ? iSampleMs : 1);
-        const std::int64_t iAverage = iReceived / (iTotalMs > 0 ? iTotalMs : 1);
+        const std::int64_t iAverage = (iReceived - iStartReceived) / (iTotalMs > 0 ? iTotalMs : 1);
         if (iAverage > 0) iRemaining = ((iDownloadSize - iReceived) / 1000) / iAverage;
         iTick = 0;
         iLastReceived = iReceived;

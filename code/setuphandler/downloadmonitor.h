@@ -41,6 +41,9 @@ std::string ProgressText(int iPercent, int iKbps, int iRemainingSeconds);
 std::string SummaryText(const std::string& sClientName, int iAverageKbps, int iSeconds);
 
 // Watches one attempt. piNumberOfTry counts timed-out attempts across calls.
-Result Watch(Hooks& hooks, int iDownloadSize, int iTimeoutSeconds, int* piNumberOfTry);
+// An attempt that resumes a broken one starts with iStartReceived bytes:
+// its percentage goes on from there, its speed and the time remaining count
+// only the bytes it brings.
+Result Watch(Hooks& hooks, int iDownloadSize, int iTimeoutSeconds, int* piNumberOfTry, int iStartReceived = 0);
 
 }  // namespace DownloadMonitor

@@ -2,9 +2,8 @@
 
 #include <windows.h>
 
-#include <new>
-
 #include "code/hlib/hlib.h"
+#include "code/setuphandler/packagefile.h"
 #include "code/utility/log/logsink.h"
 
 namespace {
@@ -17,25 +16,22 @@ SetupDownloader::SetupDownloader()
       m_iAccountServerPort(8889),
       m_iExpectedReceiveSize(0),
       m_bDone(false),
-      m_pDownloadBuffer(nullptr),
+      m_iAttempt(0),
       sTempURL{},
       m_pHLib(new HLib) {}
 
 SetupDownloader::~SetupDownloader() {
   delete m_pHLib;
-  delete[] m_pDownloadBuffer;
 }
 
 void SetupDownloader::Run() {
-  // Owned by this attempt; released with it once its thread has ended.
-  m_pDownloadBuffer = new (std::nothrow) char[static_cast<std::size_t>(m_iExpectedReceiveSize) + 1];
   int iPort = m_iAccountServerPort;
   bool bOk = false;
-  if (m_pDownloadBuffer != nullptr) {
+  if (m_pPackage) {
     m_pHLib->m_bUseMinReadBuffer = true;
     m_pHLib->m_iExpectedReceiveSize = m_iExpectedReceiveSize;
-    bOk = m_pHLib->GetPage(m_sAccountServerName, m_iAccountServerPort, sTempURL, m_iExpectedReceiveSize, "",
-                           m_pDownloadBuffer, &iPort, sizeof(sTempURL));
+    const std::unique_ptr<RangeResume::ReplySink> pSink = m_pPackage->SinkFor(m_iAttempt);
+    bOk = m_pHLib->GetFile(m_sAccountServerName, m_iAccountServerPort, sTempURL, *pSink, &iPort, sizeof(sTempURL));
   }
   if (!bOk) {
     QV_LOG(kFunction, 0, kSource, "GetPagef failed: m_sAccountServerName = %s, m_iAccountServerPort = %d, sTempURL = %s",
@@ -50,6 +46,8 @@ void SetupDownloader::Run() {
 }
 
 int SetupDownloader::GetReceived() const { return m_pHLib->m_iCurrentlyReceived; }
+
+void SetupDownloader::SetReceived(int iHeld) { m_pHLib->m_iCurrentlyReceived = iHeld; }
 
 bool SetupDownloader::HasEnded() const {
   return m_hThread == nullptr || WaitForSingleObject(static_cast<HANDLE>(m_hThread), 0) == WAIT_OBJECT_0;

@@ -1,6 +1,8 @@
 #pragma once
+#include <memory>
 #include <string>
 
+#include "code/setuphandler/packagefile.h"
 #include "code/setuphandler/setupstate.h"
 #include "code/utility/system/mythread.h"
 
@@ -48,6 +50,9 @@ class SetupHandler : public MyThread, public SetupState {
  private:
   // Tells the window that the package did not unpack whole; false.
   bool UnpackFailed();
+  // Creates the file the download is written to and sets m_sSetupFile and
+  // m_sSetupDirectory; null (the user told) when it cannot be created.
+  std::unique_ptr<PackageFile::Output> CreateDownloadFile();
   // Logs a program that could not be started and gives the window sText
   // as its final status.
   void StartFailed(const char* sFunction, const std::string& sStartProcess, const std::string& sText);

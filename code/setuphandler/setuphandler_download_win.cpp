@@ -9,6 +9,7 @@
 #include "code/hlib/hlib.h"
 #include "code/setuphandler/commandfile.h"
 #include "code/setuphandler/downloadmonitor.h"
+#include "code/setuphandler/packagefile.h"
 #include "code/setuphandler/setupdownloader.h"
 #include "code/setuphandler/setuphandler.h"
 #include "code/setuphandler/setupinterface.h"
@@ -28,6 +29,9 @@ const char kProcess[] = "SetupHandler::ProcessDownloadedClient";
 // The package member that the installer call starts.
 const char kInstallerMember[] = "QVInstaller.exe";
 const char kNoSetupFolder[] = "Unable to create a directory to install the downloaded software";
+// The download is written here beside the package's final name, and renamed
+// to it once complete.
+const char kPartSuffix[] = ".part";
 
 // The size query goes through a page request of its own (no chunked reading).
 class SizeRequester : public SizeQuery::Requester {
@@ -137,11 +141,40 @@ bool InstallerWritten(bool bWritten, const char* sSetupDirectory) {
   return bWritten;
 }
 
-std::FILE* CreateBinary(const std::string& sPath) {
-  const std::wstring w = Wide(sPath);
-  return w.empty() ? nullptr : _wfopen(w.c_str(), L"wb");
+// Asks the size of the package (the account server's port may change).
+int QueryPackageSize(const char* sServer, int* piPort, int* piUsedPort) {
+  SizeRequester requester(sServer);
+  return SizeQuery::Query(requester, sServer, piPort, piUsedPort);
 }
 }  // namespace
+
+// Where the download goes: "PCClient.zip" beside the setup folder in the
+// temporary folder, else in the starter's folder. The package arrives in
+// "PCClient.zip.part" there and is renamed once complete.
+std::unique_ptr<PackageFile::Output> SetupHandler::CreateDownloadFile() {
+  std::string sSetupFile = std::string(m_sTempDirectory) + "\\PCClient.zip";
+  std::string sSetupDirectory = std::string(m_sTempDirectory) + "\\qv_starter_dir";
+  std::unique_ptr<PackageFile::Output> pOutput = CreatePackageOutput(sSetupFile + kPartSuffix);
+  if (!pOutput) {
+    QV_LOG(kProcess, 0, kSource, "Failed to open file to write: %s%s", sSetupFile.c_str(), kPartSuffix);
+    const std::string sCurrent = m_sCurrentDirectory;
+    sSetupFile = sCurrent + "\\PCClient.zip";
+    sSetupDirectory = sCurrent + (m_bCalledByClientToSyncVersion ? "\\..\\qv_starter_dir" : "\\qv_starter_dir");
+    pOutput = CreatePackageOutput(sSetupFile + kPartSuffix);
+    if (!pOutput) {
+      QV_LOG(kProcess, 0, kSource, "Failed to open file to write: %s%s", sSetupFile.c_str(), kPartSuffix);
+      ShowFailure(m_pSetupInterface, L"Unable to save the download file", "Unable to save the download file");
+      return nullptr;
+    }
+  }
+  if (!Utility::CopyIfFits(m_sSetupFile, sizeof(m_sSetupFile), sSetupFile) ||
+      !Utility::CopyIfFits(m_sSetupDirectory, sizeof(m_sSetupDirectory), sSetupDirectory)) {
+    pOutput.reset();
+    DeleteFileW(Wide(sSetupFile + kPartSuffix).c_str());
+    return nullptr;
+  }
+  return pOutput;
+}
 
 bool SetupHandler::Download() {
   QV_LOG(kDownload, 0, kSource, "In Download: m_sClientDirectory = %s", m_sClientDirectory);
@@ -158,11 +191,7 @@ bool SetupHandler::Download() {
   if (m_pSetupInterface) m_pSetupInterface->PostText(SetupMessage::kStatus, "Connecting ...");
 
   int iUsedPort = m_iAccountServerPort;
-  int iDownloadSize = 0;
-  {
-    SizeRequester requester(m_sAccountServerName);
-    iDownloadSize = SizeQuery::Query(requester, m_sAccountServerName, &m_iAccountServerPort, &iUsedPort);
-  }
+  int iDownloadSize = QueryPackageSize(m_sAccountServerName, &m_iAccountServerPort, &iUsedPort);
   if (iDownloadSize < 1) {
     // Without this the window would go on saying "Connecting ..." for ever.
     char sFailed[Limits::kValue];
@@ -172,6 +201,12 @@ bool SetupHandler::Download() {
   }
 
   QV_LOG(kDownload, 0, kSource, "iDownloadSize = %d", iDownloadSize);
+  std::unique_ptr<PackageFile::Output> pOutput = CreateDownloadFile();
+  if (!pOutput) return false;
+  // Shared with the attempts: one given up may still be running.
+  const auto pPackage = std::make_shared<PackageFile>(std::move(pOutput), iDownloadSize);
+  const std::string sPartFile = std::string(m_sSetupFile) + kPartSuffix;
+
   char sText[Limits::kValue];
   snprintf(sText, sizeof(sText), "Downloading %s ...", m_sClientName);
   if (m_pSetupInterface) m_pSetupInterface->PostText(SetupMessage::kDownload, sText);
@@ -193,29 +228,62 @@ bool SetupHandler::Download() {
     Utility::CopyCut(downloader.m_sAccountServerName, sizeof(downloader.m_sAccountServerName), m_sAccountServerName);
     downloader.m_iAccountServerPort = iUsedPort;
     downloader.m_bTimeCritical = false;
+    downloader.m_pPackage = pPackage;
+    downloader.m_iAttempt = pPackage->NewAttempt();
+    const int iHeldBefore = pPackage->CanResume() ? static_cast<int>(pPackage->Held()) : 0;
+    downloader.SetReceived(iHeldBefore);
     downloader.Start();
 
     AttemptHooks hooks(downloader, m_pSetupInterface);
     const DownloadMonitor::Result result =
-        DownloadMonitor::Watch(hooks, iDownloadSize, flavor.iDownloadTimeoutSeconds, &iNumberOfTry);
+        DownloadMonitor::Watch(hooks, iDownloadSize, flavor.iDownloadTimeoutSeconds, &iNumberOfTry, iHeldBefore);
     if (result.outcome == DownloadMonitor::Outcome::kExhausted) ExitProcess(0);
 
-    const int iAverageSpeed = DownloadMonitor::AverageKbps(iDownloadSize, result.iElapsedMs);
+    // A resumed attempt's speed is that of its own bytes.
+    const int iAverageSpeed = DownloadMonitor::AverageKbps(iDownloadSize - iHeldBefore, result.iElapsedMs);
     // A timed-out attempt is incomplete whatever its count says later.
     const int iReceived = downloader.GetReceived();
-    if (result.outcome == DownloadMonitor::Outcome::kFinished && downloader.m_bDone && iReceived == iDownloadSize) {
+    if (result.outcome == DownloadMonitor::Outcome::kFinished && downloader.m_bDone && iReceived == iDownloadSize &&
+        pPackage->Held() == iDownloadSize) {
       QV_LOG(kDownload, 0, kSource, "Download is completed: iExpectedDownloadSize = %d, actual received = %d",
              iDownloadSize, iReceived);
       if (m_pSetupInterface) {
         m_pSetupInterface->PostText(SetupMessage::kFinal,
                                     DownloadMonitor::SummaryText(m_sClientName, iAverageSpeed, result.iElapsedMs / 1000));
       }
+      if (!pPackage->Close() || !MoveFileExW(Wide(sPartFile).c_str(), Wide(m_sSetupFile).c_str(),
+                                             MOVEFILE_REPLACE_EXISTING)) {
+        QV_LOG(kProcess, 0, kSource, "Failed to write: %s", m_sSetupFile);
+        DeleteFileW(Wide(sPartFile).c_str());
+        ShowFailure(m_pSetupInterface, L"Unable to save the download file", "Unable to save the download file");
+        return false;
+      }
       return ProcessDownloadedClient();
     }
     QV_LOG(kDownload, 0, kSource, "Filed to complete download: iExpectedDownloadSize = %d, actual received = %d",
            iDownloadSize, iReceived);
+    // The rest is asked for at once after an attempt that brought bytes of
+    // a reply that can be resumed; a resumed attempt that brought nothing
+    // new waits and starts over.
+    const bool bProgressed = pPackage->Held() > iHeldBefore;
+    if (pPackage->CanResume() && bProgressed && result.outcome == DownloadMonitor::Outcome::kFinished) {
+      QV_LOG(kDownload, 0, kSource, "Download resumes from %lld of %d bytes", pPackage->Held(), iDownloadSize);
+      if (m_pSetupInterface) m_pSetupInterface->PostText(SetupMessage::kDownload, sText);
+      continue;
+    }
+    if (iHeldBefore > 0 && !bProgressed) pPackage->ForgetResume();
     if (m_pSetupInterface) m_pSetupInterface->PostText(SetupMessage::kFinal, "Download is incomplete. Please try it again");
     Sleep(static_cast<DWORD>(flavor.iDownloadRetryWaitMs));
+    if (pPackage->SizeChanged()) {
+      // The package was replaced by one of another size: its size is asked
+      // again, and the whole of it fetched.
+      const int iNewSize = QueryPackageSize(m_sAccountServerName, &m_iAccountServerPort, &iUsedPort);
+      QV_LOG(kDownload, 0, kSource, "iDownloadSize = %d", iNewSize);
+      if (iNewSize > 0) {
+        iDownloadSize = iNewSize;
+        pPackage->SetSize(iNewSize);
+      }
+    }
     // The new attempt shows its progress again instead of the old failure.
     if (m_pSetupInterface) m_pSetupInterface->PostText(SetupMessage::kDownload, sText);
   }
@@ -269,33 +337,9 @@ bool SetupHandler::ProcessDownloadedClient() {
       }
     }
   } else {
-    std::string sSetupFile = std::string(m_sTempDirectory) + "\\PCClient.zip";
-    std::string sSetupDirectory = std::string(m_sTempDirectory) + "\\qv_starter_dir";
-    std::FILE* pFile = CreateBinary(sSetupFile);
-    if (pFile == nullptr) {
-      QV_LOG(kProcess, 0, kSource, "Failed to open file to write: %s", sSetupFile.c_str());
-      sSetupFile = sCurrent + "\\PCClient.zip";
-      sSetupDirectory = sCurrent + (m_bCalledByClientToSyncVersion ? "\\..\\qv_starter_dir" : "\\qv_starter_dir");
-      pFile = CreateBinary(sSetupFile);
-      if (pFile == nullptr) {
-        QV_LOG(kProcess, 0, kSource, "Failed to open file to write: %s", sSetupFile.c_str());
-        ShowFailure(m_pSetupInterface, L"Unable to save the download file", "Unable to save the download file");
-        return false;
-      }
-    }
-    if (!Utility::CopyIfFits(m_sSetupFile, sizeof(m_sSetupFile), sSetupFile) ||
-        !Utility::CopyIfFits(m_sSetupDirectory, sizeof(m_sSetupDirectory), sSetupDirectory)) {
-      fclose(pFile);
-      return false;
-    }
-    const int iReceived = m_pSetupDownloader ? m_pSetupDownloader->GetReceived() : 0;
-    const char* pData = m_pSetupDownloader ? m_pSetupDownloader->m_pDownloadBuffer : nullptr;
-    if (pData && iReceived > 0 && fwrite(pData, 1, static_cast<std::size_t>(iReceived), pFile) != static_cast<std::size_t>(iReceived)) {
-      QV_LOG(kProcess, 0, kSource, "Failed to write: %s", m_sSetupFile);
-    }
-    fclose(pFile);
-
+    // The download is in m_sSetupFile already (Download).
     if (!VerifyPackage(m_sSetupFile)) return false;
+    const std::string sSetupDirectory = m_sSetupDirectory;
     if (!PrepareFolder(sSetupDirectory, m_pSetupInterface)) return false;
     bool bUnpacked = false;
     bool bInstaller = false;

@@ -1,6 +1,7 @@
 """The test build of the starter downloads, unpacks and prepares the client
 package from the local account server, and unpacks delivered packages."""
 
+import os
 import re
 import subprocess
 import sys
@@ -113,7 +114,9 @@ def test_size_query_probes_the_other_ports(wine_prefix, client, tmp_path, first,
 
 
 @pytest.mark.parametrize("fault, env, line", [
-    ({"drop_after": 5000}, None, "Filed to complete download: iExpectedDownloadSize = %d, actual received = "),
+    # Without range support a broken transfer waits and starts over.
+    ({"drop_after": 5000, "ranges": False}, None,
+     "Filed to complete download: iExpectedDownloadSize = %d, actual received = "),
     ({"stall": 30}, {"QV_TEST_DOWNLOAD_TIMEOUT": "3"}, "Download experiences timeout"),
     ({"short": True}, None, "Filed to complete download: iExpectedDownloadSize = %d, actual received = "),
 ], ids=["dropped", "stalled", "one-byte-short"])
@@ -127,7 +130,9 @@ def test_failed_attempt_is_retried_and_never_leaves_a_damaged_file(wine_prefix, 
         if fault.get("short"):
             srv.set_fault(path="/as/wapi/get_client", body=package[:-1])
         else:
-            srv.set_fault(path="/as/wapi/get_client", **fault)
+            if "ranges" in fault:
+                srv.set_serving(ranges=fault["ranges"])
+            srv.set_fault(path="/as/wapi/get_client", **{k: v for k, v in fault.items() if k != "ranges"})
         proc = start_starter(wine_prefix, {"starter.txt": settings("127.0.0.42", 8889).encode()}, env)
         try:
             # Every request of the first attempt fails (the page request has
@@ -156,6 +161,90 @@ def test_failed_attempt_is_retried_and_never_leaves_a_damaged_file(wine_prefix, 
     setup = wine_prefix.temp_dir / "qv_starter_dir"
     assert_unpacked(setup, files)
     assert not list(setup.rglob("*.qvpart"))
+    assert not list(wine_prefix.temp_dir.glob("PCClient.zip*"))
+    # No request of this test asked for a part of the package.
+    assert not any(r.header("Range") or r.header("If-Range") for r in srv.requests_for("/as/wapi/get_client"))
+
+
+def percents(posted):
+    return [int(text.split(",")[0]) for number, text in posted if number == "6041"]
+
+
+@pytest.mark.parametrize("case", ["etag", "last-modified", "no-ranges", "replaced", "other-size"])
+def test_broken_transfer_asks_for_the_rest_or_starts_over(wine_prefix, tmp_path, case):
+    """The first package reply is cut in the middle of its body. With a
+    validator and range support the next attempt follows at once and asks
+    for the rest; a replaced package comes whole and its files are the ones
+    unpacked; without range support the page request's next way asks for
+    the whole package again."""
+    # Stored, not compressed: the same file sizes make a package of the same size.
+    def stored(folder, archive):
+        subprocess.run([str(QVPACK), "pack", "--level", "0", str(folder), str(archive)], check=True,
+                       stdout=subprocess.DEVNULL, timeout=60)
+        return archive.read_bytes()
+
+    files = make_client(tmp_path / "old")
+    package = stored(tmp_path / "old", tmp_path / "old.zip")
+    if case == "other-size":
+        new_files = make_client(tmp_path / "new", extra=b"a longer installer")
+    else:
+        new_files = {name: (os.urandom(len(data)) if name.endswith(".dll") else data) for name, data in files.items()}
+        write_files(tmp_path / "new", new_files)
+    new_package = stored(tmp_path / "new", tmp_path / "new.zip")
+    assert (len(new_package) == len(package)) == (case != "other-size")
+    cut = len(package) // 2
+    trace = tmp_path / "window.txt"
+    with AccountServer([("127.0.0.46", 8889)], package=package) as srv:
+        if case == "last-modified":
+            srv.set_serving(etag=False)
+        if case == "no-ranges":
+            srv.set_serving(ranges=False)
+        etag, modified = srv.package_etag, srv.package_last_modified
+        fault = {"replace_with": new_package} if case in ("replaced", "other-size") else {}
+        srv.set_fault(path="/as/wapi/get_client", drop_after=cut, times=1, **fault)
+        msgs = run_until(wine_prefix, {"starter.txt": settings("127.0.0.46", 8889).encode()},
+                         "StartProcess(sStartProcess", {"QV_TEST_WINDOW_TRACE": wine_prefix.to_windows(trace)})
+        fetched = srv.requests_for("/as/wapi/get_client")
+        sized = srv.requests_for("/as/wapi/get_client_size")
+    expected = new_package if case in ("replaced", "other-size") else package
+    statuses = [r.reply_head.split(b" ", 2)[1] for r in fetched]
+    ranges = [(r.header("Range"), r.header("If-Range")) for r in fetched]
+    posted = read_trace(trace)
+    finals = [text for number, text in posted if number == "6042"]
+    if case == "no-ranges":
+        assert ranges == [(None, None), (None, None)]
+        assert statuses == [b"200", b"200"]
+    elif case == "other-size":
+        # The whole new package of another size is not taken for the old
+        # size: the size is asked again and the new package fetched whole.
+        assert ranges[:2] == [(None, None), ("bytes=%d-" % cut, etag)]
+        assert statuses[:2] == [b"200", b"200"] and ranges[-1] == (None, None)
+        assert len(sized) == 2
+        assert "reply not taken: package of %d bytes, %d expected" % (len(new_package), len(package)) in msgs
+        assert finals[0] == "Download is incomplete. Please try it again"
+    else:
+        validator = modified if case == "last-modified" else etag
+        assert ranges == [(None, None), ("bytes=%d-" % cut, validator)]
+        assert statuses == [b"200", b"200" if case == "replaced" else b"206"]
+        if case != "replaced":
+            assert b"\r\nContent-Range: bytes %d-%d/%d\r\n" % (cut, len(package) - 1, len(package)) in \
+                fetched[1].reply_head
+        assert fetched[1].body_sent == len(package) - (0 if case == "replaced" else cut)
+        assert "Download resumes from %d of %d bytes" % (cut, len(package)) in msgs
+        # The attempt after the cut follows at once, announced, and a
+        # resumed one's percentage goes on from where the cut left it.
+        assert "Download is incomplete. Please try it again" not in finals
+        announced = [i for i, entry in enumerate(posted) if entry == ("6040", "Downloading Quorumvessel ...")]
+        assert len(announced) == 2, posted
+        if case != "replaced":
+            assert percents(posted) == sorted(percents(posted))
+            assert all(p >= cut * 100 // len(package) for p in percents(posted[announced[1]:]))
+    assert ("Download is completed: iExpectedDownloadSize = %d, actual received = %d"
+            % (len(expected), len(expected))) in msgs
+    assert SUMMARY.match(finals[-1]), finals
+    setup = wine_prefix.temp_dir / "qv_starter_dir"
+    assert_unpacked(setup, new_files if case in ("replaced", "other-size") else files)
+    assert not list(wine_prefix.temp_dir.glob("PCClient.zip*"))
 
 
 @pytest.mark.skipif(not QVCFG.exists(), reason="needs the native qvcfg")
@@ -197,3 +286,29 @@ def test_delivered_packages_are_unpacked_beside_the_starter(wine_prefix, tmp_pat
         "<__SetupFileName__>QuorumvesselStarter.exe</__SetupFileName__>\r\n"
         "<__SetupConfigureFile__>C:\\starter\\starter.cfg</__SetupConfigureFile__>\r\n"
         "<__NeedToRemoveSetup__>Y</__NeedToRemoveSetup__>\r\n"), command
+
+
+def test_socket_download_resumes_with_the_same_two_lines(wine_prefix, client, tmp_path):
+    """Only the socket download gets through (the WinInet requests are reset);
+    its first package reply is cut. The next attempt's socket request asks for
+    the rest with exactly the Range and If-Range lines before its last line."""
+    files, package = client
+    cut = len(package) // 3
+    with AccountServer([("127.0.0.47", 8889)], package=package) as srv:
+        srv.set_fault(path="/as/wapi/get_client", match="HTTP/1.0", drop_after=cut, times=1)
+        srv.set_fault(match="HTTP/1.1", require_proxy=True)
+        etag = srv.package_etag
+        msgs = run_until(wine_prefix, {"starter.txt": settings("127.0.0.47", 8889).encode()},
+                         "StartProcess(sStartProcess")
+        fetched = [r for r in srv.requests_for("/as/wapi/get_client") if r.request_line.endswith("HTTP/1.0")]
+    assert len(fetched) == 2, [r.request_line for r in fetched]
+    assert b"\r\nRange:" not in fetched[0].raw
+    assert fetched[1].raw.endswith(("\r\nHost: 127.0.0.47:8889\r\nRange: bytes=%d-\r\nIf-Range: %s\r\n"
+                                    "Connection: Keep-Alive\r\n\r\n" % (cut, etag)).encode())
+    assert fetched[1].reply_head.startswith(b"HTTP/1.1 206 ")
+    assert fetched[1].body_sent == len(package) - cut
+    assert "Download resumes from %d of %d bytes" % (cut, len(package)) in msgs
+    assert ("Download is completed: iExpectedDownloadSize = %d, actual received = %d"
+            % (len(package), len(package))) in msgs
+    assert_unpacked(wine_prefix.temp_dir / "qv_starter_dir", files)
+    assert not list(wine_prefix.temp_dir.glob("PCClient.zip*"))

@@ -83,7 +83,6 @@ def percents(posted):
     return [int(text.split(",")[0]) for number, text in posted if number == "6041"]
 
 
-@pytest.mark.skip(reason="starter does not resume yet")
 @pytest.mark.parametrize("replace", [False, True], ids=["resumed", "replaced"])
 def test_broken_transfer_resumes_or_starts_over_for_a_new_package(wine_prefix, client, tmp_path, replace):
     """The package reply is cut in the middle. The next request asks for the

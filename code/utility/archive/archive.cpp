@@ -39,11 +39,16 @@ bool ReadExact(Source& source, void* pBuffer, std::size_t n) {
   return true;
 }
 
-bool SkipBytes(Source& source, std::uint64_t n) {
-  unsigned char aBuffer[kChunkSize];
+// The input and output blocks of one unpacking, reused for every member.
+struct Buffers {
+  std::vector<unsigned char> aIn = std::vector<unsigned char>(kChunkSize);
+  std::vector<unsigned char> aOut = std::vector<unsigned char>(kChunkSize);
+};
+
+bool SkipBytes(Source& source, std::uint64_t n, Buffers& buffers) {
   while (n > 0) {
     const std::size_t iWant = n < kChunkSize ? static_cast<std::size_t>(n) : kChunkSize;
-    const std::size_t iGot = source.Read(aBuffer, iWant);
+    const std::size_t iGot = source.Read(buffers.aIn.data(), iWant);
     if (iGot == 0) return false;
     n -= iGot;
   }
@@ -83,9 +88,10 @@ enum class MemberResult { kWritten, kStreamError, kWriteError, kTooMuch };
 // pLastError receives the last inflate result. *pInflated counts the bytes
 // of every member so far; nothing past iMaxInflated is written.
 MemberResult InflateMember(Source& source, std::uint32_t lFileLength, Sink& sink, int* pLastError,
-                           std::uint32_t* pConsumed, std::uint64_t* pInflated, std::uint64_t iMaxInflated) {
-  unsigned char aIn[kChunkSize];
-  unsigned char aOut[kChunkSize];
+                           std::uint32_t* pConsumed, std::uint64_t* pInflated, std::uint64_t iMaxInflated,
+                           Buffers& buffers) {
+  unsigned char* aIn = buffers.aIn.data();
+  unsigned char* aOut = buffers.aOut.data();
   z_stream stream;
   std::memset(&stream, 0, sizeof(stream));
   int iErr = inflateInit_(&stream, kZlibVersion, static_cast<int>(sizeof(z_stream)));
@@ -229,6 +235,7 @@ struct Counters {
 
 bool ExtractRecords(Source& source, const std::string& sDestination, Sink& sink, const Limits& limits,
                     Counters& counters) {
+  Buffers buffers;
   // A failed member is listed (report and log) only up to the limit.
   auto fnListFailure = [&]() { return ++counters.iFailed <= limits.iMaxReportLines; };
   for (;;) {
@@ -315,7 +322,7 @@ bool ExtractRecords(Source& source, const std::string& sDestination, Sink& sink,
         }
       }
       if (bListed) sink.ReportFailed(sTarget);
-      if (!SkipBytes(source, lFileLength)) {
+      if (!SkipBytes(source, lFileLength, buffers)) {
         sink.LogLastError();
         QV_LOG(kFunction, 0, kSource, "fread error");
         return false;
@@ -326,7 +333,7 @@ bool ExtractRecords(Source& source, const std::string& sDestination, Sink& sink,
     int iErr = Z_OK;
     std::uint32_t iConsumed = 0;
     const MemberResult result = InflateMember(source, lFileLength, sink, &iErr, &iConsumed, &counters.iInflated,
-                                              limits.iMaxInflatedBytes);
+                                              limits.iMaxInflatedBytes, buffers);
     if (result == MemberResult::kTooMuch) {
       QV_LOG(kFunction, 0, kSource, "more than %llu inflated bytes, unpacking stopped",
              static_cast<unsigned long long>(limits.iMaxInflatedBytes));
@@ -346,7 +353,7 @@ bool ExtractRecords(Source& source, const std::string& sDestination, Sink& sink,
       return false;
     }
     // Bytes after the end of the stream still belong to this member.
-    if (iConsumed < lFileLength && !SkipBytes(source, lFileLength - iConsumed)) {
+    if (iConsumed < lFileLength && !SkipBytes(source, lFileLength - iConsumed, buffers)) {
       sink.LogLastError();
       QV_LOG(kFunction, 0, kSource, "fread error");
       sink.DiscardFile();
@@ -373,6 +380,7 @@ bool Extract(Source& source, const std::string& sDestination, Sink& sink, const 
 }
 
 bool ListRecords(Source& source, void (*pCallback)(const RecordInfo&, void*), void* pContext, std::string* pError) {
+  Buffers buffers;
   for (;;) {
     RecordInfo info;
     const HeaderResult header = ReadNameField(source, &info.sName);
@@ -384,7 +392,7 @@ bool ListRecords(Source& source, void (*pCallback)(const RecordInfo&, void*), vo
     }
     info.iDataLength = ReadLe32(aRest);
     info.iFileMask = static_cast<std::uint16_t>(aRest[4] | (aRest[5] << 8));
-    if (!SkipBytes(source, info.iDataLength)) {
+    if (!SkipBytes(source, info.iDataLength, buffers)) {
       if (pError) *pError = "member data runs past the end of the archive";
       return false;
     }

@@ -14,7 +14,7 @@
 // Windows; the file system is reached only through a Sink.
 namespace PackageArchive {
 
-constexpr std::size_t kChunkSize = 4096;         // input and output buffers
+constexpr std::size_t kChunkSize = 256 * 1024;   // input and output buffers, one each per unpacking
 constexpr std::uint32_t kMaxNameLength = 512;    // name field bound, NUL included
 constexpr std::size_t kMaxTargetChars = 260;     // UTF-16 units of a usable path, terminator included
 constexpr char kTempSuffix[] = ".qvpart";        // a member is written here first

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "code/utility/archive/archive.h"
+#include "code/utility/system/scopedhandle.h"
 
 // Unpacks a client package archive (see archive.h) under a destination
 // folder, lists the members it could not write in a report that it opens for
@@ -50,9 +51,9 @@ class CZLib {
   class FileSink;
   enum class WatchState { kNotSeen, kWritten, kFailed };
 
-  std::FILE* m_pOutFile;     // member being written
-  std::FILE* m_pInFile;      // archive being read
-  std::FILE* m_pReportFile;  // failure report
+  ScopedStdioFile m_pOutFile;     // member being written
+  ScopedStdioFile m_pInFile;      // archive being read
+  ScopedStdioFile m_pReportFile;  // failure report
   std::string m_sReportPath;
   ReportOpener m_pReportOpener;
   FreeSpaceProbe m_pFreeSpaceProbe;

@@ -87,12 +87,11 @@ class CZLib::FileSink : public PackageArchive::Sink {
 
   std::size_t WriteFile(const void* pData, std::size_t n) override {
     if (!HasRoomFor(n)) return 0;
-    return fwrite(pData, 1, n, m_oOwner.m_pOutFile);
+    return fwrite(pData, 1, n, m_oOwner.m_pOutFile.Get());
   }
 
   bool CommitFile() override {
-    const bool bClosed = fclose(m_oOwner.m_pOutFile) == 0;
-    m_oOwner.m_pOutFile = nullptr;
+    const bool bClosed = fclose(m_oOwner.m_pOutFile.Release()) == 0;
     if (bClosed && MoveFileExW(m_wTemp.c_str(), m_wTarget.c_str(), MOVEFILE_REPLACE_EXISTING)) {
       if (m_bWatched && m_oOwner.m_eWatched != WatchState::kFailed) m_oOwner.m_eWatched = WatchState::kWritten;
       return true;
@@ -103,8 +102,7 @@ class CZLib::FileSink : public PackageArchive::Sink {
   }
 
   void DiscardFile() override {
-    fclose(m_oOwner.m_pOutFile);
-    m_oOwner.m_pOutFile = nullptr;
+    m_oOwner.m_pOutFile.Reset();
     DeleteFileW(m_wTemp.c_str());
     if (m_bWatched) m_oOwner.m_eWatched = WatchState::kFailed;
   }
@@ -114,14 +112,15 @@ class CZLib::FileSink : public PackageArchive::Sink {
   void ReportFailed(const std::string& sTarget) override {
     if (!OpenReport()) return;
     // UTF-8, so that every name survives whatever the user's code page is.
-    fprintf(m_oOwner.m_pReportFile, "%s\n", sTarget.c_str());
-    fflush(m_oOwner.m_pReportFile);
+    fprintf(m_oOwner.m_pReportFile.Get(), "%s\n", sTarget.c_str());
+    fflush(m_oOwner.m_pReportFile.Get());
   }
 
   void ReportOmitted(std::uint32_t iCount) override {
     if (!OpenReport()) return;
-    fprintf(m_oOwner.m_pReportFile, "%u more files failed to copy to the destination.\n", static_cast<unsigned>(iCount));
-    fflush(m_oOwner.m_pReportFile);
+    fprintf(m_oOwner.m_pReportFile.Get(), "%u more files failed to copy to the destination.\n",
+            static_cast<unsigned>(iCount));
+    fflush(m_oOwner.m_pReportFile.Get());
   }
 
  private:
@@ -136,9 +135,9 @@ class CZLib::FileSink : public PackageArchive::Sink {
       if (hProbe == INVALID_HANDLE_VALUE) return false;
       CloseHandle(hProbe);
     }
-    m_oOwner.m_pOutFile = _wfopen(m_wTemp.c_str(), L"wb");
-    if (m_oOwner.m_pOutFile == nullptr) return false;
-    setvbuf(m_oOwner.m_pOutFile, m_aBuffer.data(), _IOFBF, m_aBuffer.size());
+    m_oOwner.m_pOutFile.Reset(_wfopen(m_wTemp.c_str(), L"wb"));
+    if (!m_oOwner.m_pOutFile) return false;
+    setvbuf(m_oOwner.m_pOutFile.Get(), m_aBuffer.data(), _IOFBF, m_aBuffer.size());
     return true;
   }
 
@@ -151,7 +150,7 @@ class CZLib::FileSink : public PackageArchive::Sink {
       return true;
     }
     // Buffered bytes must show in the measurement.
-    fflush(m_oOwner.m_pOutFile);
+    fflush(m_oOwner.m_pOutFile.Get());
     std::uint64_t iFree = 0;
     if (!m_oOwner.m_pFreeSpaceProbe(m_wDestination, &iFree)) {
       // Nothing to judge by: go on as a system without the call would.
@@ -176,13 +175,13 @@ class CZLib::FileSink : public PackageArchive::Sink {
   }
 
   bool OpenReport() {
-    if (m_oOwner.m_pReportFile != nullptr) return true;
-    m_oOwner.m_pReportFile = CreateReport(m_oOwner.m_sReportPath);
-    if (m_oOwner.m_pReportFile == nullptr) {
+    if (m_oOwner.m_pReportFile) return true;
+    m_oOwner.m_pReportFile.Reset(CreateReport(m_oOwner.m_sReportPath));
+    if (!m_oOwner.m_pReportFile) {
       QV_LOG(kFunction, 0, kSource, "can't create %s", m_oOwner.m_sReportPath.c_str());
       return false;
     }
-    fputs("The following files failed to copy to the destination:\n\n", m_oOwner.m_pReportFile);
+    fputs("The following files failed to copy to the destination:\n\n", m_oOwner.m_pReportFile.Get());
     return true;
   }
 
@@ -199,25 +198,17 @@ class CZLib::FileSink : public PackageArchive::Sink {
   bool m_bProbeFailed = false;
 };
 
-CZLib::CZLib()
-    : m_pOutFile(nullptr),
-      m_pInFile(nullptr),
-      m_pReportFile(nullptr),
-      m_pReportOpener(&OpenWithShell),
-      m_pFreeSpaceProbe(&SystemFreeSpace) {}
+CZLib::CZLib() : m_pReportOpener(&OpenWithShell), m_pFreeSpaceProbe(&SystemFreeSpace) {}
 
+// The member is closed before the archive, the archive before the report.
 CZLib::~CZLib() {
-  if (m_pOutFile) fclose(m_pOutFile);
-  if (m_pInFile) fclose(m_pInFile);
-  if (m_pReportFile) fclose(m_pReportFile);
+  m_pOutFile.Reset();
+  m_pInFile.Reset();
 }
 
 bool CZLib::UnZip(const char* sArchive, const char* sDestination) {
   QV_LOG(kFunction, 0, kSource, "enter %s to %s", sArchive, sDestination);
-  if (m_pReportFile) {
-    fclose(m_pReportFile);
-    m_pReportFile = nullptr;
-  }
+  m_pReportFile.Reset();
   m_eWatched = WatchState::kNotSeen;
 
   wchar_t wTemp[MAX_PATH + 1] = {};
@@ -228,32 +219,28 @@ bool CZLib::UnZip(const char* sArchive, const char* sDestination) {
   m_sReportPath = sReport;
 
   const std::wstring wArchive = TextConv::Utf8ToWideBounded(sArchive, Limits::kPath);
-  m_pInFile = wArchive.empty() ? nullptr : _wfopen(wArchive.c_str(), L"rb");
-  if (m_pInFile == nullptr) {
+  m_pInFile.Reset(wArchive.empty() ? nullptr : _wfopen(wArchive.c_str(), L"rb"));
+  if (!m_pInFile) {
     LogErrorCode();
     QV_LOG(kFunction, 0, kSource, "can't open %s", sArchive);
     return false;
   }
   std::vector<char> aInBuffer(kStreamBuffer);
-  setvbuf(m_pInFile, aInBuffer.data(), _IOFBF, aInBuffer.size());
+  setvbuf(m_pInFile.Get(), aInBuffer.data(), _IOFBF, aInBuffer.size());
 
   FileSink sink(*this, sDestination);
-  PackageArchive::FileSource source(m_pInFile);
+  PackageArchive::FileSource source(m_pInFile.Get());
   const bool bComplete = PackageArchive::Extract(source, sDestination, sink, m_oLimits);
-  if (m_pOutFile) {
-    fclose(m_pOutFile);
-    m_pOutFile = nullptr;
-  }
-  fclose(m_pInFile);
-  m_pInFile = nullptr;
+  m_pOutFile.Reset();
+  // Closed before the buffer it reads through goes, and before the delete.
+  m_pInFile.Reset();
   if (!bComplete) return false;
 
   if (!DeleteFileW(wArchive.c_str())) {
     QV_LOG(kFunction, 0, kSource, "can't delete %s, error code: %lu", sArchive, GetLastError());
   }
   if (m_pReportFile) {
-    fclose(m_pReportFile);
-    m_pReportFile = nullptr;
+    m_pReportFile.Reset();
     m_pReportOpener(TextConv::Utf8ToWide(m_sReportPath));
   }
   return true;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "code/utility/log/logsink.h"
+#include "code/utility/text/encoding.h"
 
 namespace {
 const char kSource[] = "code/utility/utility";
@@ -30,11 +31,8 @@ long long ReadDecimal(const char* s, std::size_t iMax) {
 }
 
 const char* FindBytes(const char* pData, std::size_t iSize, const char* sPattern) {
-  const std::size_t n = std::strlen(sPattern);
-  if (n == 0 || iSize < n) return nullptr;
-  for (std::size_t i = 0; i + n <= iSize; ++i)
-    if (std::memcmp(pData + i, sPattern, n) == 0) return pData + i;
-  return nullptr;
+  const long long i = Utility::FindFirst(sPattern, std::strlen(sPattern), pData, iSize);
+  return i < 0 ? nullptr : pData + i;
 }
 
 char* NewBlock(std::size_t iSize) { return new (std::nothrow) char[iSize]; }
@@ -46,6 +44,51 @@ bool SameLetters(const char* p, const char* sName, std::size_t n) {
       return false;
   }
   return true;
+}
+
+// The first receives of a reply: the head, and whatever body bytes came
+// with it.
+struct FirstBlock {
+  std::unique_ptr<char[]> pData;
+  std::size_t iHave = 0;
+  const char* pHeadEnd = nullptr;  // the empty line, or null when the head never ended
+  bool bClosed = false;
+  std::size_t iBodyOffset = 0;
+  // The length header is looked for in the head only (all of the bytes
+  // while the head has not ended), never in body bytes.
+  std::size_t iHeadSize = 0;
+};
+
+Utility::DownloadStatus ReadHead(const Utility::ReceiveFunction& fnReceive, FirstBlock& first) {
+  using Utility::DownloadStatus;
+  first.pData.reset(NewBlock(Utility::kFirstReceiveSize));
+  if (!first.pData) return DownloadStatus::kTooLarge;
+  char* p = first.pData.get();
+  // The head may come in pieces; it has to end within kMaxHeaderSize bytes.
+  for (;;) {
+    const int iAsk = Utility::kFirstReceiveSize - 1 - static_cast<int>(first.iHave);
+    const int iGot = fnReceive(p + first.iHave, iAsk);
+    if (iGot < 0) return DownloadStatus::kReceiveFailed;
+    if (iGot == 0) {
+      first.bClosed = true;
+      break;
+    }
+    // The empty line may straddle two receives.
+    const std::size_t iFrom = first.iHave >= 3 ? first.iHave - 3 : 0;
+    first.iHave += static_cast<std::size_t>(iGot < iAsk ? iGot : iAsk);
+    const std::size_t iSearch =
+        first.iHave < static_cast<std::size_t>(Utility::kMaxHeaderSize) ? first.iHave : Utility::kMaxHeaderSize;
+    if (iSearch > iFrom) first.pHeadEnd = FindBytes(p + iFrom, iSearch - iFrom, "\r\n\r\n");
+    if (first.pHeadEnd != nullptr || first.iHave >= static_cast<std::size_t>(Utility::kMaxHeaderSize)) break;
+  }
+  if (first.iHave == 0) return DownloadStatus::kReceiveFailed;
+  if (first.pHeadEnd == nullptr && !first.bClosed) {
+    QV_LOG(kFunction, 3, kSource, "reply head longer than %d bytes", Utility::kMaxHeaderSize);
+    return DownloadStatus::kInvalidHeader;
+  }
+  first.iBodyOffset = first.pHeadEnd ? static_cast<std::size_t>(first.pHeadEnd - p) + 4 : 0;
+  first.iHeadSize = first.pHeadEnd ? first.iBodyOffset : first.iHave;
+  return DownloadStatus::kOk;
 }
 }  // namespace
 
@@ -95,7 +138,8 @@ bool IsFourPartAddress(const char* sHost) {
   return iParts == 4;
 }
 
-std::string BuildDownloadRequest(const std::string& sHost, int iPort, const std::string& sPath) {
+std::string BuildDownloadRequest(const std::string& sHost, int iPort, const std::string& sPath,
+                                 const std::string& sExtraLines) {
   std::string s = "GET ";
   s += sPath.empty() ? "/" : sPath;
   s += " HTTP/1.0\r\n";
@@ -105,6 +149,7 @@ std::string BuildDownloadRequest(const std::string& sHost, int iPort, const std:
   s += "Pragma: no-cache\r\n";
   s += "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0; .NET CLR 1.0.3705; .NET CLR 1.1.4322)\r\n";
   s += "Host: " + sHost + ":" + std::to_string(iPort) + "\r\n";
+  s += sExtraLines;
   s += "Connection: Keep-Alive\r\n\r\n";
   return s;
 }
@@ -139,37 +184,15 @@ DownloadStatus ReadDownloadReply(const ReceiveFunction& fnReceive, int iExpected
     return DownloadStatus::kTooLarge;
   }
   const std::size_t iMax = static_cast<std::size_t>(iMaxSize);
-  std::unique_ptr<char[]> pFirst(NewBlock(kFirstReceiveSize));
-  if (!pFirst) return DownloadStatus::kTooLarge;
-
-  // The head may come in pieces; it has to end within kMaxHeaderSize bytes.
-  std::size_t iHave = 0;
-  const char* pHeadEnd = nullptr;
-  bool bClosed = false;
-  for (;;) {
-    const int iAsk = kFirstReceiveSize - 1 - static_cast<int>(iHave);
-    const int iGot = fnReceive(pFirst.get() + iHave, iAsk);
-    if (iGot < 0) return DownloadStatus::kReceiveFailed;
-    if (iGot == 0) {
-      bClosed = true;
-      break;
-    }
-    // The empty line may straddle two receives.
-    const std::size_t iFrom = iHave >= 3 ? iHave - 3 : 0;
-    iHave += static_cast<std::size_t>(iGot < iAsk ? iGot : iAsk);
-    const std::size_t iSearch = iHave < static_cast<std::size_t>(kMaxHeaderSize) ? iHave : kMaxHeaderSize;
-    if (iSearch > iFrom) pHeadEnd = FindBytes(pFirst.get() + iFrom, iSearch - iFrom, "\r\n\r\n");
-    if (pHeadEnd != nullptr || iHave >= static_cast<std::size_t>(kMaxHeaderSize)) break;
-  }
-  if (iHave == 0) return DownloadStatus::kReceiveFailed;
-  if (pHeadEnd == nullptr && !bClosed) {
-    QV_LOG(kFunction, 3, kSource, "reply head longer than %d bytes", kMaxHeaderSize);
-    return DownloadStatus::kInvalidHeader;
-  }
-  const std::size_t iBodyOffset = pHeadEnd ? static_cast<std::size_t>(pHeadEnd - pFirst.get()) + 4 : 0;
-  // The length header is looked for in the head only (all of the bytes while
-  // the head has not ended), never in body bytes.
-  const std::size_t iHeadSize = pHeadEnd ? iBodyOffset : iHave;
+  FirstBlock first;
+  const DownloadStatus eHead = ReadHead(fnReceive, first);
+  if (eHead != DownloadStatus::kOk) return eHead;
+  std::unique_ptr<char[]>& pFirst = first.pData;
+  const std::size_t iHave = first.iHave;
+  const char* pHeadEnd = first.pHeadEnd;
+  const bool bClosed = first.bClosed;
+  const std::size_t iBodyOffset = first.iBodyOffset;
+  const std::size_t iHeadSize = first.iHeadSize;
   const int iStep = (bUseMinReadBuffer ? kSmallReceiveSize : kLargeReceiveSize) - 1;
 
   long long iBodyLength = iExpectedSize;
@@ -261,6 +284,66 @@ DownloadStatus ReadDownloadReply(const ReceiveFunction& fnReceive, int iExpected
     }
     iReceived += iGot > iAsk ? iAsk : iGot;
     if (piReceived) *piReceived = iReceived;
+  }
+  return DownloadStatus::kOk;
+}
+
+RangeResume::ReplyHead ParseReplyHead(const char* pHead, std::size_t iHeadSize) {
+  RangeResume::ReplyHead head;
+  // "HTTP/1.x NNN ...": the number after the first blank.
+  std::size_t i = 0;
+  while (i < iHeadSize && pHead[i] != ' ' && pHead[i] != '\r' && pHead[i] != '\n') ++i;
+  if (i < iHeadSize && pHead[i] == ' ') {
+    const long long iStatus = ReadDecimal(pHead + i + 1, iHeadSize - i - 1 < 4 ? iHeadSize - i - 1 : 4);
+    head.iStatus = iStatus > 0 && iStatus < 1000 ? static_cast<int>(iStatus) : 0;
+  }
+  FindHeaderValue(pHead, iHeadSize, "ETag", &head.sETag);
+  FindHeaderValue(pHead, iHeadSize, "Last-Modified", &head.sLastModified);
+  FindHeaderValue(pHead, iHeadSize, "Accept-Ranges", &head.sAcceptRanges);
+  FindHeaderValue(pHead, iHeadSize, "Content-Range", &head.sContentRange);
+  std::string sLength;
+  if (FindHeaderValue(pHead, iHeadSize, "Content-Length", &sLength) && !sLength.empty() && sLength.size() < 19 &&
+      sLength.find_first_not_of("0123456789") == std::string::npos)
+    head.iContentLength = ReadDecimal(sLength.c_str(), sLength.size());
+  return head;
+}
+
+DownloadStatus StreamDownloadReply(const ReceiveFunction& fnReceive, int iExpectedSize, long long iAskedFrom,
+                                   RangeResume::ReplySink& sink, int iReadSize, std::atomic<int>* piReceived) {
+  if (iExpectedSize < 1 || iReadSize < 1) return DownloadStatus::kTooLarge;
+  FirstBlock first;
+  const DownloadStatus eHead = ReadHead(fnReceive, first);
+  if (eHead != DownloadStatus::kOk) return eHead;
+  if (first.pHeadEnd == nullptr) {
+    QV_LOG(kFunction, 3, kSource, "invalid header");
+    return DownloadStatus::kInvalidHeader;
+  }
+  if (!sink.Begin(ParseReplyHead(first.pData.get(), first.iHeadSize), iAskedFrom)) return DownloadStatus::kRefused;
+  auto fnPublish = [&]() {
+    if (piReceived) *piReceived = static_cast<int>(sink.Held());
+  };
+  fnPublish();
+  // Body bytes that came with the head, never more than the package holds.
+  std::size_t iFirstBody = first.iHave - first.iBodyOffset;
+  const long long iMissing = iExpectedSize - sink.Held();
+  if (static_cast<long long>(iFirstBody) > iMissing) iFirstBody = static_cast<std::size_t>(iMissing);
+  if (iFirstBody > 0 && !sink.Write(first.pData.get() + first.iBodyOffset, iFirstBody)) return DownloadStatus::kRefused;
+  fnPublish();
+  first.pData.reset();
+
+  std::unique_ptr<char[]> pBlock(NewBlock(static_cast<std::size_t>(iReadSize)));
+  if (!pBlock) return DownloadStatus::kTooLarge;
+  while (sink.Held() < iExpectedSize) {
+    const long long iLeft = iExpectedSize - sink.Held();
+    const int iAsk = iLeft < iReadSize ? static_cast<int>(iLeft) : iReadSize;
+    const int iGot = fnReceive(pBlock.get(), iAsk);
+    if (iGot < 0) return DownloadStatus::kReceiveFailed;
+    if (iGot == 0) {
+      QV_LOG(kFunction, 3, kSource, "connection closed after %lld of %d body bytes", sink.Held(), iExpectedSize);
+      return DownloadStatus::kClosedEarly;
+    }
+    if (!sink.Write(pBlock.get(), static_cast<std::size_t>(iGot > iAsk ? iAsk : iGot))) return DownloadStatus::kRefused;
+    fnPublish();
   }
   return DownloadStatus::kOk;
 }

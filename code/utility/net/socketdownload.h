@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+#include "code/utility/net/rangeresume.h"
+
 // Plain HTTP/1.0 download over a stream socket (the last resort of the page
 // request) and host name resolution. Splitting the URL, the request text and
 // reading the reply are platform-neutral; the socket calls are Windows only.
@@ -33,8 +35,10 @@ bool ParseURL(const char* sURL, std::string& sHost, int& iPort, std::string& sPa
 // whose first reads as a non-zero decimal number.
 bool IsFourPartAddress(const char* sHost);
 
-// The exact request the socket download sends (an empty path asks for "/").
-std::string BuildDownloadRequest(const std::string& sHost, int iPort, const std::string& sPath);
+// The exact request the socket download sends (an empty path asks for "/"),
+// with sExtraLines (each ending "\r\n") before its last line.
+std::string BuildDownloadRequest(const std::string& sHost, int iPort, const std::string& sPath,
+                                 const std::string& sExtraLines = std::string());
 
 // One receive from the connection into pBuffer, at most iMax bytes: the
 // count, 0 when the peer closed, below 0 on an error or a time-out.
@@ -46,6 +50,7 @@ enum class DownloadStatus {
   kClosedEarly,     // the server closed before the announced body was complete
   kInvalidHeader,   // a length is known but the head never ended, or the head is too long
   kTooLarge,        // the body cannot be held
+  kRefused,         // the sink did not take the reply or its bytes (StreamDownloadReply)
 };
 
 // Value of the first head line whose name is sName (exactly, ignoring case:
@@ -66,12 +71,28 @@ DownloadStatus ReadDownloadReply(const ReceiveFunction& fnReceive, int iExpected
                                  bool bUseMinReadBuffer, char** ppData, int* piSize,
                                  std::atomic<int>* piReceived);
 
+// Status, validators, ranges and length of a reply head.
+RangeResume::ReplyHead ParseReplyHead(const char* pHead, std::size_t iHeadSize);
+
+// Reads one reply of a download to a file: the head as ReadDownloadReply
+// does, then (when sink.Begin takes the head as an answer to a request from
+// iAskedFrom) the body through sink, in receives of at most iReadSize bytes
+// that never ask past iExpectedSize bytes of the whole package. *piReceived
+// follows sink.Held().
+DownloadStatus StreamDownloadReply(const ReceiveFunction& fnReceive, int iExpectedSize, long long iAskedFrom,
+                                   RangeResume::ReplySink& sink, int iReadSize, std::atomic<int>* piReceived);
+
 // Windows only -------------------------------------------------------------
 
 // Fetches sURL over plain HTTP (port 443 becomes 80) into a new[] block of
 // at most iMaxSize body bytes (see ReadDownloadReply).
 bool URLDownload(const char* sURL, int iExpectedSize, int iMaxSize, bool bUseMinReadBuffer, char** pData,
                  int* pSize, std::atomic<int>* pReceived);
+
+// Fetches sURL over plain HTTP into sink (see StreamDownloadReply); with
+// iFrom above 0 the request carries the Range and If-Range lines.
+bool URLDownloadTo(const char* sURL, int iExpectedSize, long long iFrom, const std::string& sValidator,
+                   RangeResume::ReplySink& sink, int iReadSize, std::atomic<int>* pReceived);
 
 // Dotted IPv4 text of sHost from the system resolver.
 bool GetIPAddressByName(const char* sHost, std::string& sIP);

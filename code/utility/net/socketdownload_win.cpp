@@ -9,6 +9,7 @@
 #include "code/utility/log/logsink.h"
 #include "code/utility/log/sockerror.h"
 #include "code/utility/net/socketdownload.h"
+#include "code/utility/system/scopedhandle_win.h"
 #include "code/utility/text/textconv.h"
 
 namespace {
@@ -134,24 +135,28 @@ void CloseSocket(std::uintptr_t iSocket) {
   closesocket(s);
 }
 
-bool URLDownload(const char* sURL, int iExpectedSize, int iMaxSize, bool bUseMinReadBuffer, char** pData,
-                 int* pSize, std::atomic<int>* pReceived) {
-  *pData = nullptr;
-  *pSize = 0;
+}  // namespace Utility
+
+namespace {
+// The parts of one socket download up to the sent request: the URL parsed,
+// the host resolved, the socket connected with its time-outs. An invalid
+// socket when a step failed (logged).
+ScopedSocket ConnectAndSend(const char* sURL, const std::string& sExtraLines) {
+  using namespace Utility;
   std::string sHost, sPath;
   int iPort = 80;
   if (!ParseURL(sURL, sHost, iPort, sPath)) {
     const int iError = WSAGetLastError();
     QV_LOG(kDownload, 3, kSource, "Failed to parse SERVER_ADDRESS: %s, Error Code = %d, Error = %s",
            sURL ? sURL : "", iError, GetSocketErrorText(iError));
-    return false;
+    return ScopedSocket();
   }
   std::string sIP;
   if (!GetIPAddressByName(sHost.c_str(), sIP)) {
     const int iError = WSAGetLastError();
     QV_LOG(kDownload, 3, kSource, "Failed to get IP address for SERVER_ADDRESS: %s, Error Code = %d, Error = %s",
            sURL, iError, GetSocketErrorText(iError));
-    return false;
+    return ScopedSocket();
   }
   sockaddr_in address;
   std::memset(&address, 0, sizeof(address));
@@ -160,7 +165,7 @@ bool URLDownload(const char* sURL, int iExpectedSize, int iMaxSize, bool bUseMin
     const int iError = WSAGetLastError();
     QV_LOG("Download", 3, kSource, "inet_addr(%s) failed, error code: %d, error: %s", sHost.c_str(), iError,
            GetSocketErrorText(iError));
-    return false;
+    return ScopedSocket();
   }
   {
     addrinfo hints;
@@ -173,7 +178,7 @@ bool URLDownload(const char* sURL, int iExpectedSize, int iMaxSize, bool bUseMin
       QV_LOG(kDownload, 3, kSource, "gethostbyname(%s) failed, error code: %d, error: %s", sHost.c_str(), iError,
              GetSocketErrorText(iError));
       if (pResult) freeaddrinfo(pResult);
-      return false;
+      return ScopedSocket();
     }
     address.sin_addr = reinterpret_cast<const sockaddr_in*>(pResult->ai_addr)->sin_addr;
     freeaddrinfo(pResult);
@@ -182,55 +187,92 @@ bool URLDownload(const char* sURL, int iExpectedSize, int iMaxSize, bool bUseMin
   if (iPort == 443) iPort = 80;
   address.sin_port = htons(static_cast<u_short>(iPort));
 
-  const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) {
+  ScopedSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  if (!s) {
     const int iError = WSAGetLastError();
     QV_LOG(kDownload, 3, kSource, "socket() failed, error code: %d, error: %s", iError, GetSocketErrorText(iError));
-    return false;
+    return ScopedSocket();
   }
   linger lingerOption;
   lingerOption.l_onoff = 1;
   lingerOption.l_linger = 1;
-  setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&lingerOption), sizeof(lingerOption));
+  setsockopt(s.Get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&lingerOption), sizeof(lingerOption));
   const DWORD iTimeout = static_cast<DWORD>(GetSocketTimeoutMs());
-  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&iTimeout), sizeof(iTimeout));
-  setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&iTimeout), sizeof(iTimeout));
-  if (!ConnectWithTimeout(s, address, static_cast<int>(iTimeout))) {
+  setsockopt(s.Get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&iTimeout), sizeof(iTimeout));
+  setsockopt(s.Get(), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&iTimeout), sizeof(iTimeout));
+  if (!ConnectWithTimeout(s.Get(), address, static_cast<int>(iTimeout))) {
     const int iError = WSAGetLastError();
     QV_LOG(kDownload, 3, kSource, "connect() failed, host: %s, error code: %d, error: %s", sHost.c_str(), iError,
            GetSocketErrorText(iError));
-    CloseSocket(s);
-    return false;
+    CloseSocket(s.Release());
+    return ScopedSocket();
   }
-  const std::string sRequest = BuildDownloadRequest(sHost, iPort, sPath);
-  const int iSent = send(s, sRequest.data(), static_cast<int>(sRequest.size()), 0);
+  const std::string sRequest = BuildDownloadRequest(sHost, iPort, sPath, sExtraLines);
+  const int iSent = send(s.Get(), sRequest.data(), static_cast<int>(sRequest.size()), 0);
   if (iSent < static_cast<int>(sRequest.size())) {
     const int iError = WSAGetLastError();
     QV_LOG(kDownload, 3, kSource, "send() failed, host: %s, error code: %d, error: %s", sHost.c_str(), iError,
            GetSocketErrorText(iError));
-    CloseSocket(s);
-    return false;
+    CloseSocket(s.Release());
+    return ScopedSocket();
   }
+  return s;
+}
+
+// Runs fnRead over the connection's receives; a receive error is logged with
+// its code, and the socket is shut down and closed after it.
+template <typename Read>
+Utility::DownloadStatus ReadReply(ScopedSocket& s, Read&& fnRead) {
   int iReceiveError = 0;
-  auto fnReceive = [s, &iReceiveError](char* pBuffer, int iMax) {
-    const int iGot = recv(s, pBuffer, iMax, 0);
+  const SOCKET h = s.Get();
+  Utility::ReceiveFunction fnReceive = [h, &iReceiveError](char* pBuffer, int iMax) {
+    const int iGot = recv(h, pBuffer, iMax, 0);
     if (iGot < 0) iReceiveError = WSAGetLastError();
     return iGot;
   };
-  const DownloadStatus eStatus =
-      ReadDownloadReply(fnReceive, iExpectedSize, iMaxSize, bUseMinReadBuffer, pData, pSize, pReceived);
-  if (eStatus == DownloadStatus::kReceiveFailed)
+  const Utility::DownloadStatus eStatus = fnRead(fnReceive);
+  if (eStatus == Utility::DownloadStatus::kReceiveFailed)
     QV_LOG(kDownload, 3, kSource, "recv() iReturn == -1, error code: %d, error: %s", iReceiveError,
            GetSocketErrorText(iReceiveError));
-  CloseSocket(s);
+  Utility::CloseSocket(s.Release());
+  return eStatus;
+}
+}  // namespace
+
+namespace Utility {
+
+bool URLDownload(const char* sURL, int iExpectedSize, int iMaxSize, bool bUseMinReadBuffer, char** pData,
+                 int* pSize, std::atomic<int>* pReceived) {
+  *pData = nullptr;
+  *pSize = 0;
+  ScopedSocket s = ConnectAndSend(sURL, std::string());
+  if (!s) return false;
+  std::unique_ptr<char[]> pBody;
+  const DownloadStatus eStatus = ReadReply(s, [&](const ReceiveFunction& fnReceive) {
+    char* pRaw = nullptr;
+    const DownloadStatus e =
+        ReadDownloadReply(fnReceive, iExpectedSize, iMaxSize, bUseMinReadBuffer, &pRaw, pSize, pReceived);
+    pBody.reset(pRaw);
+    return e;
+  });
   if (eStatus != DownloadStatus::kOk) {
     // A partial body is no result: nothing is handed to the caller.
-    delete[] * pData;
-    *pData = nullptr;
     *pSize = 0;
     return false;
   }
+  *pData = pBody.release();
   return true;
+}
+
+bool URLDownloadTo(const char* sURL, int iExpectedSize, long long iFrom, const std::string& sValidator,
+                   RangeResume::ReplySink& sink, int iReadSize, std::atomic<int>* pReceived) {
+  const std::string sLines = RangeResume::RangeLines(iFrom, sValidator);
+  ScopedSocket s = ConnectAndSend(sURL, sLines);
+  if (!s) return false;
+  const long long iAskedFrom = sLines.empty() ? 0 : iFrom;
+  return ReadReply(s, [&](const ReceiveFunction& fnReceive) {
+           return StreamDownloadReply(fnReceive, iExpectedSize, iAskedFrom, sink, iReadSize, pReceived);
+         }) == DownloadStatus::kOk;
 }
 
 }  // namespace Utility

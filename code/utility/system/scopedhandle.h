@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <cstdio>
 
 // Move-only owner of one handle (or C stream, or system heap block). One
 // template; the traits struct says what "no handle" is and how to release
@@ -62,3 +63,12 @@ struct InternetHandleTraits {
 
 using ScopedKernelHandle = ScopedHandle<KernelHandleTraits>;
 using ScopedInternet = ScopedHandle<InternetHandleTraits>;
+
+// C streams (fopen, _wfopen).
+struct StdioFileTraits {
+  using Type = std::FILE*;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type h) { std::fclose(h); }
+};
+
+using ScopedStdioFile = ScopedHandle<StdioFileTraits>;

@@ -37,18 +37,12 @@ struct SocketTraits {
   static Type Invalid() { return INVALID_SOCKET; }
   static void Close(Type h) { closesocket(h); }
 };
-struct StdioFileTraits {
-  using Type = FILE*;
-  static Type Invalid() { return nullptr; }
-  static void Close(Type h) { std::fclose(h); }
-};
 
 using ScopedFileHandle = ScopedHandle<FileHandleTraits>;
 using ScopedFindHandle = ScopedHandle<FindHandleTraits>;
 using ScopedRegKey = ScopedHandle<RegKeyTraits>;
 using ScopedModule = ScopedHandle<ModuleTraits>;
 using ScopedSocket = ScopedHandle<SocketTraits>;
-using ScopedStdioFile = ScopedHandle<StdioFileTraits>;
 
 // Blocks the system hands out to be released with GlobalFree (proxy option
 // texts, the auto-config script's answer).

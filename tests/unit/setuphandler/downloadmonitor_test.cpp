@@ -16,13 +16,14 @@ struct FakeDownload : DownloadMonitor::Hooks {
   int bytesPerMs = 100;
   int size = 1000000;
   int stallAt = -1;  // received count where the transfer stops forever
+  int held = 0;      // bytes a resumed attempt starts with
   std::vector<std::string> posts;
 
   int GetMilliseconds() override { return static_cast<int>(now); }
   void Sleep(int ms) override { now += static_cast<std::uint32_t>(ms); }
   std::int64_t WallSeconds() override { return 1700000000 + (now - start) / 1000; }
   int GetReceived() override {
-    std::int64_t r = static_cast<std::int64_t>(now - start) * bytesPerMs;
+    std::int64_t r = held + static_cast<std::int64_t>(now - start) * bytesPerMs;
     if (r > size) r = size;
     if (stallAt >= 0 && r > stallAt) r = stallAt;
     return static_cast<int>(r);
@@ -51,6 +52,19 @@ TEST(DownloadMonitor, FirstFifteenSamplesShowNoFiguresThenEverySixteenth) {
     EXPECT_EQ(d.posts.back(), "99,800,0");
     EXPECT_EQ(r.iElapsedMs, 10020);
   }
+}
+
+TEST(DownloadMonitor, AResumedAttemptGoesOnFromItsBytesAndCountsOnlyItsOwnSpeed) {
+  FakeDownload d;
+  d.held = 600000;
+  int tries = 0;
+  const auto r = DownloadMonitor::Watch(d, d.size, 600, &tries, d.held);
+  EXPECT_EQ(r.outcome, DownloadMonitor::Outcome::kFinished);
+  EXPECT_EQ(d.posts.front(), "60,0,0");
+  // Sample 16 at 960 ms: 696000 bytes; 96000 of them new: 800 kbit/s, (304000/1000)/100 s left.
+  EXPECT_EQ(d.posts[15], "69,800,3");
+  EXPECT_EQ(d.posts.back(), "99,800,0");
+  EXPECT_EQ(d.posts.size(), 66u);  // 400000 bytes at 100 per ms
 }
 
 TEST(DownloadMonitor, DoneWithinTheFirstSampleSkipsTheProgress) {

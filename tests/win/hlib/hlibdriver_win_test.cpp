@@ -106,6 +106,8 @@ void GetPage(const std::vector<std::string>& f) {
   const int iMaxLength = std::atoi(f[4].c_str());
   oHLib.m_iExpectedReceiveSize = std::atoi(f[6].c_str());
   oHLib.m_bUseMinReadBuffer = f[7] == "1";
+  // An optional tenth field sets the largest single read (the benchmark).
+  if (f.size() > 9 && std::atoi(f[9].c_str()) > 0) oHLib.m_iReadSize = std::atoi(f[9].c_str());
   std::vector<char> url(f[3].size() + 4096, 0);
   std::memcpy(url.data(), f[3].data(), f[3].size());
   // One spare byte past the buffer shows whether anything wrote beyond it.

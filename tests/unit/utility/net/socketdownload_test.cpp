@@ -352,3 +352,88 @@ TEST(ReadDownloadReply, NeverMoreThanTheCallersMaximum) {
     }
   }
 }
+
+TEST(BuildDownloadRequest, RangeLinesGoBeforeTheLastLine) {
+  const std::string s = Utility::BuildDownloadRequest("127.0.0.2", 8889, "/as/wapi/get_client?client=pc",
+                                                      "Range: bytes=300-\r\nIf-Range: \"v1\"\r\n");
+  const std::string sEnd = "Host: 127.0.0.2:8889\r\nRange: bytes=300-\r\nIf-Range: \"v1\"\r\nConnection: Keep-Alive\r\n\r\n";
+  ASSERT_GE(s.size(), sEnd.size());
+  EXPECT_EQ(s.substr(s.size() - sEnd.size()), sEnd);
+}
+
+namespace {
+// Takes what StreamDownloadReply hands on; Begin answers as told.
+struct RecordingSink : RangeResume::ReplySink {
+  bool bTake = true;
+  long long iHeld = 0;
+  std::string sBody;
+  std::vector<RangeResume::ReplyHead> heads;
+  std::vector<long long> asked;
+  long long ResumeFrom(std::string*) override { return iHeld; }
+  bool Begin(const RangeResume::ReplyHead& h, long long iAskedFrom) override {
+    heads.push_back(h);
+    asked.push_back(iAskedFrom);
+    return bTake;
+  }
+  bool Write(const char* p, std::size_t n) override {
+    sBody.append(p, n);
+    iHeld += static_cast<long long>(n);
+    return true;
+  }
+  long long Held() override { return iHeld; }
+  bool BrokenResumable() override { return false; }
+};
+}  // namespace
+
+TEST(StreamDownloadReply, TheRestOfARangeGoesToTheSinkInBoundedReceives) {
+  const std::string sBody(1000, 'r');
+  ScriptedConnection conn({"HTTP/1.1 206 Partial Content\r\nContent-Type: application/octet-stream\r\n"
+                           "Content-Length: 1000\r\nETag: \"v1\"\r\nLast-Modified: Tue, 01 Dec 2026 10:00:00 GMT\r\n"
+                           "Content-Range: bytes 300-1299/1300\r\nConnection: close\r\n\r\n" + sBody.substr(0, 100),
+                           sBody.substr(100)});
+  RecordingSink sink;
+  sink.iHeld = 300;
+  std::atomic<int> iReceived{0};
+  auto fn = [&conn](char* p, int n) { return conn(p, n); };
+  EXPECT_EQ(Utility::StreamDownloadReply(fn, 1300, 300, sink, 256, &iReceived), Utility::DownloadStatus::kOk);
+  ASSERT_EQ(sink.heads.size(), 1u);
+  const RangeResume::ReplyHead& h = sink.heads[0];
+  EXPECT_EQ(h.iStatus, 206);
+  EXPECT_EQ(h.sETag, "\"v1\"");
+  EXPECT_EQ(h.sLastModified, "Tue, 01 Dec 2026 10:00:00 GMT");
+  EXPECT_EQ(h.sContentRange, "bytes 300-1299/1300");
+  EXPECT_EQ(h.sAcceptRanges, "");
+  EXPECT_EQ(h.iContentLength, 1000);
+  EXPECT_EQ(sink.asked, std::vector<long long>{300});
+  EXPECT_EQ(sink.sBody, sBody);
+  EXPECT_EQ(iReceived.load(), 1300);
+  // After the head: blocks of the read size, the last one only what is missing.
+  EXPECT_EQ(std::vector<int>(conn.asks.begin() + 1, conn.asks.end()), (std::vector<int>{256, 256, 256, 132}));
+}
+
+TEST(StreamDownloadReply, RefusedOrBrokenReplies) {
+  struct Case {
+    const char* sName;
+    std::deque<std::string> chunks;
+    bool bTake;
+    Utility::DownloadStatus eStatus;
+    std::string sBody;
+  } cases[] = {
+      {"refused head", {"HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */10\r\n\r\n"}, false,
+       Utility::DownloadStatus::kRefused, ""},
+      {"closed early", {"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123"}, true,
+       Utility::DownloadStatus::kClosedEarly, "0123"},
+      {"more than the package", {"HTTP/1.1 200 OK\r\nContent-Length: 12\r\n\r\n0123456789ab"}, true,
+       Utility::DownloadStatus::kOk, "0123456789"},
+      {"head never ends", {"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n"}, true, Utility::DownloadStatus::kInvalidHeader,
+       ""},
+  };
+  for (Case& c : cases) {
+    ScriptedConnection conn(c.chunks);
+    RecordingSink sink;
+    sink.bTake = c.bTake;
+    auto fn = [&conn](char* p, int n) { return conn(p, n); };
+    EXPECT_EQ(Utility::StreamDownloadReply(fn, 10, 0, sink, 4096, nullptr), c.eStatus) << c.sName;
+    EXPECT_EQ(sink.sBody, c.sBody) << c.sName;
+  }
+}
