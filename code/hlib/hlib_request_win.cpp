@@ -9,6 +9,7 @@
 #include "code/hlib/requesttext.h"
 #include "code/utility/log/sockerror.h"
 #include "code/utility/net/socketdownload.h"
+#include "code/utility/text/asciitext.h"
 
 using namespace HLibInternal;
 
@@ -52,7 +53,8 @@ std::string HeaderText(HINTERNET hRequest, DWORD iQuery) {
 
 RangeResume::ReplyHead QueryHead(HINTERNET hRequest) {
   RangeResume::ReplyHead head;
-  head.iStatus = std::atoi(HeaderText(hRequest, HTTP_QUERY_STATUS_CODE).c_str());
+  const std::string sStatus = HeaderText(hRequest, HTTP_QUERY_STATUS_CODE);
+  head.iStatus = Utility::ReadDecimal(sStatus.data(), sStatus.size()).AsInt();
   head.sETag = HeaderText(hRequest, HTTP_QUERY_ETAG);
   head.sLastModified = HeaderText(hRequest, HTTP_QUERY_LAST_MODIFIED);
   head.sAcceptRanges = HeaderText(hRequest, HTTP_QUERY_ACCEPT_RANGES);

@@ -260,7 +260,7 @@ bool ExtractRecords(Source& source, const std::string& sDestination, Sink& sink,
     const bool bSignatureName = Utility::AsciiEqualNoCase(sName, kSignatureMember);
     if (bSignatureName && counters.iMembers == 1 && sName == kSignatureMember) {
       unsigned char aHeader[6];
-      if (!ReadExact(source, aHeader, sizeof(aHeader)) || !SkipBytes(source, ReadLe32(aHeader))) {
+      if (!ReadExact(source, aHeader, sizeof(aHeader)) || !SkipBytes(source, ReadLe32(aHeader), buffers)) {
         sink.LogLastError();
         QV_LOG(kFunction, 0, kSource, "fread error");
         return false;

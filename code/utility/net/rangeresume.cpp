@@ -1,23 +1,19 @@
 #include "code/utility/net/rangeresume.h"
 
-#include <cctype>
+#include "code/utility/text/asciitext.h"
+
 #include <cstdio>
 
 namespace RangeResume {
 namespace {
 // Digits only, at most 18 of them (no sign, no blanks, no overflow).
 bool ReadNumber(const std::string& s, std::size_t* pPos, long long* pValue) {
-  std::size_t i = *pPos;
-  long long iValue = 0;
-  int iDigits = 0;
-  while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
-    if (++iDigits > 18) return false;
-    iValue = iValue * 10 + (s[i] - '0');
-    ++i;
-  }
-  if (iDigits == 0) return false;
-  *pPos = i;
-  *pValue = iValue;
+  const std::size_t i = *pPos;
+  if (i >= s.size() || s[i] < '0' || s[i] > '9') return false;
+  const Utility::Decimal d = Utility::ReadDecimal(s.data() + i, s.size() - i);
+  if (d.bOverflow) return false;
+  *pPos = i + d.iEnd;
+  *pValue = d.iValue;
   return true;
 }
 
@@ -27,12 +23,6 @@ bool SafeForHeader(const std::string& s) {
     if (c == '\r' || c == '\n' || c == '\0') return false;
   }
   return true;
-}
-
-std::string Lower(const std::string& s) {
-  std::string r = s;
-  for (char& c : r) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return r;
 }
 
 void Say(std::string* pReason, const std::string& sText) {
@@ -51,7 +41,7 @@ std::string ChooseValidator(const ReplyHead& head) {
 
 bool ParseContentRange(const std::string& sValue, long long* pFirst, long long* pLast, long long* pTotal) {
   const std::string kUnit = "bytes ";
-  if (Lower(sValue.substr(0, kUnit.size())) != kUnit) return false;
+  if (Utility::ToLowerASCII(sValue.substr(0, kUnit.size())) != kUnit) return false;
   std::size_t i = kUnit.size();
   while (i < sValue.size() && sValue[i] == ' ') ++i;
   long long iFirst = 0, iLast = 0, iTotal = -1;
@@ -106,7 +96,7 @@ Verdict Judge(const ReplyHead& head, long long iAskedFrom, long long iSize, std:
 bool AllowsResume(const ReplyHead& head) {
   if (ChooseValidator(head).empty()) return false;
   if (head.iStatus == 206) return true;
-  return head.iStatus == 200 && Lower(head.sAcceptRanges) == "bytes";
+  return head.iStatus == 200 && Utility::ToLowerASCII(head.sAcceptRanges) == "bytes";
 }
 
 }  // namespace RangeResume

@@ -1,6 +1,5 @@
 #include "code/utility/net/socketdownload.h"
 
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -9,26 +8,13 @@
 #include <vector>
 
 #include "code/utility/log/logsink.h"
+#include "code/utility/text/asciitext.h"
 #include "code/utility/text/encoding.h"
 
 namespace {
 const char kSource[] = "code/utility/utility";
 const char kFunction[] = "Utility::URLDownload";
 
-// Leading decimal number as atoi reads it (spaces, sign, digits), without
-// overflow: values beyond the int range saturate.
-long long ReadDecimal(const char* s, std::size_t iMax) {
-  std::size_t i = 0;
-  while (i < iMax && (s[i] == ' ' || s[i] == '\t')) ++i;
-  bool bNegative = false;
-  if (i < iMax && (s[i] == '+' || s[i] == '-')) bNegative = s[i++] == '-';
-  long long iValue = 0;
-  while (i < iMax && s[i] >= '0' && s[i] <= '9') {
-    if (iValue < 100000000000LL) iValue = iValue * 10 + (s[i] - '0');
-    ++i;
-  }
-  return bNegative ? -iValue : iValue;
-}
 
 const char* FindBytes(const char* pData, std::size_t iSize, const char* sPattern) {
   const long long i = Utility::FindFirst(sPattern, std::strlen(sPattern), pData, iSize);
@@ -39,11 +25,7 @@ char* NewBlock(std::size_t iSize) { return new (std::nothrow) char[iSize]; }
 
 // Header names compare without regard to ASCII letter case.
 bool SameLetters(const char* p, const char* sName, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) {
-    if (std::tolower(static_cast<unsigned char>(p[i])) != std::tolower(static_cast<unsigned char>(sName[i])))
-      return false;
-  }
-  return true;
+  return Utility::AsciiEqualNoCase(p, n, sName, n);
 }
 
 // The first receives of a reply: the head, and whatever body bytes came
@@ -103,8 +85,7 @@ bool ParseURL(const char* sURL, std::string& sHost, int& iPort, std::string& sPa
   const std::size_t iSlashes = sRest.find("//");
   if (iSlashes != std::string::npos) {
     if (iSlashes > kMaxSchemeLength) return false;
-    std::string sScheme = sRest.substr(0, iSlashes);
-    for (char& c : sScheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string sScheme = Utility::ToLowerASCII(sRest.substr(0, iSlashes));
     if (sScheme == "https:") iPort = 443;
     sRest = sRest.substr(iSlashes + 2);
   }
@@ -118,7 +99,7 @@ bool ParseURL(const char* sURL, std::string& sHost, int& iPort, std::string& sPa
   const std::size_t iColon = sRest.find(':');
   if (iColon != std::string::npos) {
     const std::string sPort = sRest.substr(iColon + 1);
-    const long long iValue = ReadDecimal(sPort.c_str(), sPort.size());
+    const long long iValue = Utility::ReadDecimal(sPort.c_str(), sPort.size()).iValue;
     if (iValue < 1 || iValue > 65535) return false;
     iPort = static_cast<int>(iValue);
     sRest.resize(iColon);
@@ -131,7 +112,7 @@ bool IsFourPartAddress(const char* sHost) {
   if (sHost == nullptr) return false;
   const char* pDot = std::strchr(sHost, '.');
   if (pDot == nullptr) return false;
-  if (ReadDecimal(sHost, static_cast<std::size_t>(pDot - sHost)) == 0) return false;
+  if (Utility::ReadDecimal(sHost, static_cast<std::size_t>(pDot - sHost)).iValue == 0) return false;
   int iParts = 1;
   for (const char* p = sHost; *p; ++p)
     if (*p == '.') ++iParts;
@@ -239,7 +220,7 @@ DownloadStatus ReadDownloadReply(const ReceiveFunction& fnReceive, int iExpected
       *piSize = static_cast<int>(aBody.size());
       return DownloadStatus::kOk;
     }
-    iBodyLength = ReadDecimal(sValue.c_str(), sValue.size() < 31 ? sValue.size() : 31);
+    iBodyLength = Utility::ReadDecimal(sValue.c_str(), sValue.size() < 31 ? sValue.size() : 31).iValue;
   }
 
   if (iBodyLength < 1) {
@@ -294,7 +275,7 @@ RangeResume::ReplyHead ParseReplyHead(const char* pHead, std::size_t iHeadSize) 
   std::size_t i = 0;
   while (i < iHeadSize && pHead[i] != ' ' && pHead[i] != '\r' && pHead[i] != '\n') ++i;
   if (i < iHeadSize && pHead[i] == ' ') {
-    const long long iStatus = ReadDecimal(pHead + i + 1, iHeadSize - i - 1 < 4 ? iHeadSize - i - 1 : 4);
+    const long long iStatus = Utility::ReadDecimal(pHead + i + 1, iHeadSize - i - 1 < 4 ? iHeadSize - i - 1 : 4).iValue;
     head.iStatus = iStatus > 0 && iStatus < 1000 ? static_cast<int>(iStatus) : 0;
   }
   FindHeaderValue(pHead, iHeadSize, "ETag", &head.sETag);
@@ -304,7 +285,7 @@ RangeResume::ReplyHead ParseReplyHead(const char* pHead, std::size_t iHeadSize) 
   std::string sLength;
   if (FindHeaderValue(pHead, iHeadSize, "Content-Length", &sLength) && !sLength.empty() && sLength.size() < 19 &&
       sLength.find_first_not_of("0123456789") == std::string::npos)
-    head.iContentLength = ReadDecimal(sLength.c_str(), sLength.size());
+    head.iContentLength = Utility::ReadDecimal(sLength.c_str(), sLength.size()).iValue;
   return head;
 }
 
