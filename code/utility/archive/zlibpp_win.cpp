@@ -4,6 +4,9 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
@@ -12,6 +15,7 @@
 #include "code/utility/archive/archive.h"
 #include "code/utility/log/logsink.h"
 #include "code/utility/log/sockerror.h"
+#include "code/utility/text/asciitext.h"
 #include "code/utility/text/limits.h"
 #include "code/utility/text/textconv.h"
 
@@ -24,15 +28,32 @@ std::wstring WidePath(const std::string& sPath) {
   return TextConv::Utf8ToWideBounded(sPath, PackageArchive::kMaxTargetChars);
 }
 
-// Creates the failure report "<temp>QV<seconds>.txt". A report of an
-// unpacking in the same second (the accessory package) may still be open
-// in the user's editor: take the next free number instead of replacing it.
+// Creates the failure report "<temp>QV<seconds>.txt" in text mode. A report
+// of an unpacking in the same second (the accessory package, or another
+// starter: the temporary folder is shared) may still be open in the user's
+// editor: take the next free number instead of replacing it. The file is
+// made only when no file of the name exists (one step, so two unpackings
+// never share a report).
 std::FILE* CreateReport(std::string& sPath) {
   for (int i = 0; i < 100; ++i) {
     const std::wstring wPath = TextConv::Utf8ToWide(sPath);
-    if (GetFileAttributesW(wPath.c_str()) == INVALID_FILE_ATTRIBUTES) return _wfopen(wPath.c_str(), L"w");
+    HANDLE hFile = wPath.empty() ? INVALID_HANDLE_VALUE
+                                 : CreateFileW(wPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                               nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile != INVALID_HANDLE_VALUE) {
+      const int iFd = _open_osfhandle(reinterpret_cast<intptr_t>(hFile), _O_WRONLY | _O_TEXT);
+      if (iFd == -1) {
+        CloseHandle(hFile);
+        return nullptr;
+      }
+      std::FILE* pFile = _fdopen(iFd, "w");
+      if (pFile == nullptr) _close(iFd);
+      return pFile;
+    }
+    const DWORD iError = GetLastError();
+    if (iError != ERROR_FILE_EXISTS && iError != ERROR_ALREADY_EXISTS) return nullptr;
     const std::size_t iDigits = sPath.rfind("QV") + 2;
-    const long long iNext = std::atoll(sPath.c_str() + iDigits) + 1;
+    const long long iNext = Utility::ReadDecimal(sPath.c_str() + iDigits, sPath.size() - iDigits).iValue + 1;
     sPath = sPath.substr(0, iDigits) + std::to_string(static_cast<std::int32_t>(iNext)) + ".txt";
   }
   return nullptr;

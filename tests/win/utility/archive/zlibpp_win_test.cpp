@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -104,6 +106,32 @@ TEST_F(UnZipTest, WritesMembersCreatesFoldersAndDeletesTheArchive) {
   const std::string report = zlib.GetReportPath();
   EXPECT_EQ(report.rfind("QV"), report.find_last_of('\\') + 1);
   EXPECT_EQ(report.substr(report.size() - 4), ".txt");
+}
+
+// The temporary folder is shared: a report of the same second (another
+// unpacking's, still open in an editor, or a file some program put there)
+// is never written into or replaced; the next free number is taken.
+TEST_F(UnZipTest, ReportTakesTheNextFreeNameAndLeavesOthersAlone) {
+  wchar_t aTemp[MAX_PATH + 1];
+  GetTempPathW(MAX_PATH + 1, aTemp);
+  const long long iNow = static_cast<long long>(time(nullptr));
+  std::vector<fs::path> taken;
+  for (long long i = iNow; i < iNow + 4; ++i) {  // a second may pass before the unpacking names its report
+    taken.push_back(fs::path(aTemp) / (L"QV" + std::to_wstring(i) + L".txt"));
+    if (!fs::exists(taken.back())) Put(taken.back(), "theirs");
+  }
+  std::map<fs::path, std::string> before;
+  for (const fs::path& p : taken) before[p] = Slurp(p);
+
+  CZLib zlib;
+  ASSERT_TRUE(Unpack(PackageArchive::PackRecord("..\\escape.txt", "x"), zlib));
+  for (const fs::path& p : taken) EXPECT_EQ(Slurp(p), before[p]) << p.string();
+  EXPECT_EQ(std::count(taken.begin(), taken.end(), m_report), 0);
+  EXPECT_EQ(Slurp(m_report), "The following files failed to copy to the destination:\r\n\r\n" +
+                                 PackageArchive::TargetPath(Narrow(m_dest), "..\\escape.txt") + "\r\n");
+  std::error_code ec;
+  for (const fs::path& p : taken)
+    if (before[p] == "theirs") fs::remove(p, ec);
 }
 
 TEST_F(UnZipTest, EmptyArchiveAndMissingArchive) {
