@@ -59,12 +59,11 @@ bool HLib::SocketRequest(const char* sURL, const char* sIP, int iPort, const std
                                   m_iReadSize, &m_iCurrentlyReceived);
   }
   m_pReceiveBuffer[0] = 0;
-  char* pReceived = nullptr;
+  std::unique_ptr<char[]> pData;
   int iSize = 0;
   if (m_bUseMinReadBuffer && m_iExpectedReceiveSize > 0) m_iCurrentlyReceived = 0;
   const bool bDownloaded = Utility::URLDownload(sSocketURL.c_str(), m_iExpectedReceiveSize, m_iMaxLength,
-                                                m_bUseMinReadBuffer, &pReceived, &iSize, &m_iCurrentlyReceived);
-  const std::unique_ptr<char[]> pData(pReceived);
+                                                m_bUseMinReadBuffer, pData, &iSize, &m_iCurrentlyReceived);
   if (!bDownloaded || iSize < 1 || pData == nullptr) return false;
   // A text reply keeps its terminator inside the buffer.
   const int iCapacity = m_iExpectedReceiveSize > 0 ? m_iMaxLength : m_iMaxLength - 1;

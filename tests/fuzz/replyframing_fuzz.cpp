@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -72,12 +73,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sSent += s;
   }
 
-  char* pData = reinterpret_cast<char*>(1);
+  std::unique_ptr<char[]> oData(new char[1]);
   int iSize = -1;
   std::atomic<int> iReceived{-1};
   const Utility::DownloadStatus eStatus = Utility::ReadDownloadReply(
-      [&script](char* p, int n) { return script.Receive(p, n); }, iExpected, iMaxSize, bSmallReads, &pData, &iSize,
+      [&script](char* p, int n) { return script.Receive(p, n); }, iExpected, iMaxSize, bSmallReads, oData, &iSize,
       &iReceived);
+  const char* pData = oData.get();
 
   if (iExpected > iMaxSize) FUZZ_CHECK(eStatus == Utility::DownloadStatus::kTooLarge && script.iCalls == 0);
   if (pData != nullptr) {
@@ -92,6 +94,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (iExpected > 0) FUZZ_CHECK(iSize == iExpected);
   }
   if (eStatus == Utility::DownloadStatus::kOk && pData == nullptr) FUZZ_CHECK(iSize == 0);
-  delete[] pData;
   return 0;
 }

@@ -155,9 +155,9 @@ bool FindHeaderValue(const char* pHead, std::size_t iHeadSize, const char* sName
 }
 
 DownloadStatus ReadDownloadReply(const ReceiveFunction& fnReceive, int iExpectedSize, int iMaxSize,
-                                 bool bUseMinReadBuffer, char** ppData, int* piSize,
+                                 bool bUseMinReadBuffer, std::unique_ptr<char[]>& oData, int* piSize,
                                  std::atomic<int>* piReceived) {
-  *ppData = nullptr;
+  oData.reset();
   *piSize = 0;
   if (iMaxSize < 1 || iExpectedSize > iMaxSize) {
     QV_LOG(kFunction, 3, kSource, "expected size of %d bytes does not fit the %d bytes the caller takes",
@@ -212,11 +212,10 @@ DownloadStatus ReadDownloadReply(const ReceiveFunction& fnReceive, int iExpected
         return DownloadStatus::kTooLarge;
       }
       if (bCut) QV_LOG(kFunction, 0, kSource, "reply without Content-Length is cut to %d bytes", iMaxSize);
-      char* pData = NewBlock(aBody.size() + 1);
-      if (pData == nullptr) return DownloadStatus::kTooLarge;
-      if (!aBody.empty()) std::memcpy(pData, aBody.data(), aBody.size());
-      pData[aBody.size()] = 0;
-      *ppData = pData;
+      oData.reset(NewBlock(aBody.size() + 1));
+      if (oData == nullptr) return DownloadStatus::kTooLarge;
+      if (!aBody.empty()) std::memcpy(oData.get(), aBody.data(), aBody.size());
+      oData[aBody.size()] = 0;
       *piSize = static_cast<int>(aBody.size());
       return DownloadStatus::kOk;
     }
@@ -239,12 +238,12 @@ DownloadStatus ReadDownloadReply(const ReceiveFunction& fnReceive, int iExpected
     iBodyLength = iMaxSize;
   }
   const int iLength = static_cast<int>(iBodyLength);
-  char* pData = NewBlock(static_cast<std::size_t>(iLength) + 1);
-  if (pData == nullptr) {
+  oData.reset(NewBlock(static_cast<std::size_t>(iLength) + 1));
+  if (oData == nullptr) {
     QV_LOG(kFunction, 3, kSource, "cannot allocate %d bytes", iLength + 1);
     return DownloadStatus::kTooLarge;
   }
-  *ppData = pData;
+  char* pData = oData.get();
   *piSize = iLength;
   pData[iLength] = 0;
   // Body bytes beyond the length in the first receives are dropped.

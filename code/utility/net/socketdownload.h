@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "code/utility/net/rangeresume.h"
@@ -64,11 +65,11 @@ bool FindHeaderValue(const char* pHead, std::size_t iHeadSize, const char* sName
 // than is still missing. iMaxSize is the most body bytes the caller takes: a
 // longer body is cut there, and no block larger than iMaxSize + 1 is ever
 // allocated for it whatever the server announces; an expected size beyond it
-// is refused. *ppData gets a new[] block of the body plus one zero byte (the
-// caller releases it, also after a failure), *piSize the body length,
+// is refused. oData gets a block of the body plus one zero byte (it may
+// hold a part of the body after a failure), *piSize the body length,
 // *piReceived the body bytes received so far.
 DownloadStatus ReadDownloadReply(const ReceiveFunction& fnReceive, int iExpectedSize, int iMaxSize,
-                                 bool bUseMinReadBuffer, char** ppData, int* piSize,
+                                 bool bUseMinReadBuffer, std::unique_ptr<char[]>& oData, int* piSize,
                                  std::atomic<int>* piReceived);
 
 // Status, validators, ranges and length of a reply head.
@@ -84,10 +85,11 @@ DownloadStatus StreamDownloadReply(const ReceiveFunction& fnReceive, int iExpect
 
 // Windows only -------------------------------------------------------------
 
-// Fetches sURL over plain HTTP (port 443 becomes 80) into a new[] block of
-// at most iMaxSize body bytes (see ReadDownloadReply).
-bool URLDownload(const char* sURL, int iExpectedSize, int iMaxSize, bool bUseMinReadBuffer, char** pData,
-                 int* pSize, std::atomic<int>* pReceived);
+// Fetches sURL over plain HTTP (port 443 becomes 80) into a block of at
+// most iMaxSize body bytes and a zero byte (see ReadDownloadReply); nothing
+// is handed out after a failure.
+bool URLDownload(const char* sURL, int iExpectedSize, int iMaxSize, bool bUseMinReadBuffer,
+                 std::unique_ptr<char[]>& oData, int* pSize, std::atomic<int>* pReceived);
 
 // Fetches sURL over plain HTTP into sink (see StreamDownloadReply); with
 // iFrom above 0 the request carries the Range and If-Range lines.

@@ -241,26 +241,21 @@ Utility::DownloadStatus ReadReply(ScopedSocket& s, Read&& fnRead) {
 
 namespace Utility {
 
-bool URLDownload(const char* sURL, int iExpectedSize, int iMaxSize, bool bUseMinReadBuffer, char** pData,
-                 int* pSize, std::atomic<int>* pReceived) {
-  *pData = nullptr;
+bool URLDownload(const char* sURL, int iExpectedSize, int iMaxSize, bool bUseMinReadBuffer,
+                 std::unique_ptr<char[]>& oData, int* pSize, std::atomic<int>* pReceived) {
+  oData.reset();
   *pSize = 0;
   ScopedSocket s = ConnectAndSend(sURL, std::string());
   if (!s) return false;
-  std::unique_ptr<char[]> pBody;
   const DownloadStatus eStatus = ReadReply(s, [&](const ReceiveFunction& fnReceive) {
-    char* pRaw = nullptr;
-    const DownloadStatus e =
-        ReadDownloadReply(fnReceive, iExpectedSize, iMaxSize, bUseMinReadBuffer, &pRaw, pSize, pReceived);
-    pBody.reset(pRaw);
-    return e;
+    return ReadDownloadReply(fnReceive, iExpectedSize, iMaxSize, bUseMinReadBuffer, oData, pSize, pReceived);
   });
   if (eStatus != DownloadStatus::kOk) {
     // A partial body is no result: nothing is handed to the caller.
+    oData.reset();
     *pSize = 0;
     return false;
   }
-  *pData = pBody.release();
   return true;
 }
 

@@ -27,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -146,16 +147,16 @@ void GetPage(const std::vector<std::string>& f) {
 }
 
 void Download(const std::vector<std::string>& f) {
-  char* pData = nullptr;
+  std::unique_ptr<char[]> oData;
   int iSize = -1;
   std::atomic<int> iReceived{0};
   // The caller's maximum is optional: a whole file's worth by default.
   const int iMax = f.size() > 4 && !f[4].empty() ? std::atoi(f[4].c_str()) : Utility::kMaxUnannouncedBody;
-  const bool bOk = Utility::URLDownload(f[1].c_str(), std::atoi(f[2].c_str()), iMax, f[3] == "1", &pData, &iSize,
+  const bool bOk = Utility::URLDownload(f[1].c_str(), std::atoi(f[2].c_str()), iMax, f[3] == "1", oData, &iSize,
                                         &iReceived);
+  const char* pData = oData.get();
   Emit({"result", "download", bOk ? "1" : "0", std::to_string(iSize), pData ? "data" : "nodata",
         pData ? Hex(pData, static_cast<std::size_t>(iSize > 0 ? iSize : 0)) : "", std::to_string(iReceived)});
-  delete[] pData;
 }
 
 void RunCommands(std::ifstream& in) {

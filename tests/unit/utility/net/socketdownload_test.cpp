@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -105,12 +106,13 @@ struct Outcome {
 };
 
 Outcome Download(ScriptedConnection& conn, int iExpected = 0, bool bMin = false, int iMax = 1 << 20) {
-  char* pData = reinterpret_cast<char*>(1);
+  std::unique_ptr<char[]> oData(new char[1]);
   int iSize = -1;
   std::atomic<int> iReceived{0};
   auto fn = [&conn](char* p, int n) { return conn(p, n); };
   Outcome o;
-  o.eStatus = Utility::ReadDownloadReply(fn, iExpected, iMax, bMin, &pData, &iSize, &iReceived);
+  o.eStatus = Utility::ReadDownloadReply(fn, iExpected, iMax, bMin, oData, &iSize, &iReceived);
+  const char* pData = oData.get();
   o.bHasData = pData != nullptr;
   o.iSize = iSize;
   o.iReceived = iReceived;
@@ -121,7 +123,6 @@ Outcome Download(ScriptedConnection& conn, int iExpected = 0, bool bMin = false,
   if (pData) {
     o.sData.assign(pData, pData + (iSize > 0 ? iSize : 0));
     EXPECT_EQ(pData[iSize > 0 ? iSize : 0], 0);  // terminated after the body
-    delete[] pData;
   }
   return o;
 }
