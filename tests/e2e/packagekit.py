@@ -1,16 +1,27 @@
 """Client packages for the starter's end-to-end tests: a small client folder,
 packed with the native qvpack, settings pointing at a local account server,
-and the test build of the starter started beside them."""
+packages signed with the test keys, and the test build of the starter
+started beside them."""
 
 import os
 import subprocess
+import sys
 from pathlib import Path
 
 import harness
 
+sys.path.insert(0, str(harness.SOURCE_DIR / "tests" / "tools"))
+import signhelper  # noqa: E402
+
 NATIVE_BIN = harness.SOURCE_DIR / "build" / "native" / "bin"
 QVPACK = Path(os.environ.get("QV_QVPACK", NATIVE_BIN / "qvpack"))
 QVCFG = Path(os.environ.get("QV_QVCFG", NATIVE_BIN / "qvcfg"))
+
+# The keyed test build trusts the test keys tests/e2e/keys/current and next
+# ("other" is nobody's) and only the account servers CMakeLists.txt lists.
+KEYED_STARTER = harness.BIN_DIR / "keyed" / "QuorumvesselStarter.exe"
+KEYS = harness.SOURCE_DIR / "tests" / "e2e" / "keys"
+SIGNED_AT = 1767225600
 
 
 # The installer must be a program the starter can start: an installer that
@@ -50,9 +61,37 @@ def settings(address, port, version="9.9.9"):
             "<__ClientName__>Quorumvessel</__ClientName__><__Version__>%s</__Version__>" % (address, port, version))
 
 
-def start_starter(prefix, files, env=None, args=()):
-    """Starts the test build from C:\\starter with the given files beside it."""
-    exe = prefix.install_program(harness.TEST_STARTER, "starter")
+def signing_key(name="current"):
+    return KEYS / name / "signing-key.pem"
+
+
+def key_id(name="current"):
+    return (KEYS / name / "signing-key.pub").read_text().strip()[:16]
+
+
+def sign_package(payload, version, key="current"):
+    """The package with a signature member for the version in front."""
+    return signhelper.signed_package(signing_key(key), payload, version, SIGNED_AT)
+
+
+def verified_line(source, package, version, key="current"):
+    """The run-log message of a keyed starter that accepted the signed
+    package read from source; the signing time is the package's own."""
+    statement, _, _, payload = signhelper.split_signed(package)
+    signed_at = int(statement.split(b"\nsigned ")[1].split(b"\n")[0])
+    return "%s: signature verified: key %s, version %s, %d bytes, signed at %d" % (
+        source, key_id(key), version, len(payload), signed_at)
+
+
+def signature_files(prefix):
+    """Every signature member that landed on drive C: (none should)."""
+    return [p for p in prefix.drive_c.rglob("*") if p.name.lower() == signhelper.MEMBER.decode()]
+
+
+def start_starter(prefix, files, env=None, args=(), starter=None):
+    """Starts the test build (or the given starter) from C:\\starter with the
+    given files beside it."""
+    exe = prefix.install_program(starter or harness.TEST_STARTER, "starter")
     for name, data in files.items():
         (exe.parent / name).write_bytes(data)
     return subprocess.Popen(["wine", str(exe), *args], cwd=str(exe.parent), env=prefix.env(env),
@@ -66,10 +105,11 @@ def wait_for_line(prefix, text, timeout=120):
     assert ok, "no %r in the run log:\n%s" % (text, "\n".join(prefix.run_log_messages()))
 
 
-def run_until(prefix, files, line, env=None):
-    """Runs the test build with the files beside it until a run-log message
-    contains line; ends its Wine server and gives the run-log messages."""
-    proc = start_starter(prefix, files, env)
+def run_until(prefix, files, line, env=None, starter=None):
+    """Runs the test build (or the given starter) with the files beside it
+    until a run-log message contains line; ends its Wine server and gives the
+    run-log messages."""
+    proc = start_starter(prefix, files, env, starter=starter)
     try:
         wait_for_line(prefix, line)
     finally:

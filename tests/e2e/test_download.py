@@ -15,7 +15,11 @@ from packagekit import QVCFG, QVPACK, assert_unpacked, make_client, pack, read_t
 sys.path.insert(0, str(harness.SOURCE_DIR / "tests" / "server"))
 from accountserver import AccountServer  # noqa: E402
 
-pytestmark = pytest.mark.skipif(not QVPACK.exists(), reason="needs the native qvpack (build preset native)")
+# The starter shows its window: without a display it would not get going.
+pytestmark = [
+    pytest.mark.usefixtures("display"),
+    pytest.mark.skipif(not QVPACK.exists(), reason="needs the native qvpack (build preset native)"),
+]
 
 SUMMARY = re.compile(r"^Setup Quorumvessel \.\.\.\\n\\nSummary - average speed: (\d+) kbps, total time: (\d+) seconds$")
 

@@ -3,9 +3,11 @@ account server: a fresh copy registers its protocol; a page's link started
 through that registration downloads, unpacks and installs the client; the
 next link launches the installed client; embedded settings, starter.cfg
 with delivered packages, a run started by the client and a run behind a
-proxy do their part of the same journey. The fake client family stands in
-for the client: its installer really installs, its client confirms its
-launch."""
+proxy do their part of the same journey. The link's run is the keyed test
+build's, with a package signed with the current key; the other runs are the
+ordinary test build's, with signed packages too. The fake client family
+stands in for the client: its installer really installs, its client confirms
+its launch."""
 
 import os
 import re
@@ -19,7 +21,8 @@ import hlibclient
 from clientfamily import (QVEMBED, QVLINK, changes, client_folder, client_package, embed_settings, events,
                           listing, make_link, read_window, records, settings_for_link,
                           wait_for_event)
-from packagekit import QVCFG, QVPACK, pack, read_trace, settings
+from packagekit import (KEYED_STARTER, QVCFG, QVPACK, pack, read_trace, settings, sign_package, signature_files,
+                        verified_line)
 from registry import copy_protocol_to_machine, export_key
 
 sys.path.insert(0, str(harness.SOURCE_DIR / "tests" / "server"))
@@ -37,7 +40,7 @@ BROWSER_KEY = r"HKEY_CURRENT_USER\Software\Microsoft\Internet Explorer\ProtocolE
 SUMMARY = re.compile(r"^Setup Quorumvessel \.\.\.\\n\\nSummary - average speed: \d+ kbps, total time: \d+ seconds$")
 
 # Loopback addresses of this file's servers (other test files use others).
-ADDR_LINK = "127.0.70.2"
+ADDR_LINK = "127.0.70.2"  # one of the keyed build's account servers
 ADDR_EMBEDDED = "127.0.70.4"
 ADDR_DELIVERED = "127.0.70.5"
 ADDR_SYNC = "127.0.70.6"
@@ -146,8 +149,9 @@ def test_fresh_copy_registers_its_protocol_and_ends_without_a_window(wine_prefix
 
 def test_link_installs_the_client_and_the_next_link_launches_it(wine_prefix, tmp_path):
     prefix, places = wine_prefix, Places(wine_prefix)
-    files, package = client_package(tmp_path)
-    exe = prefix.install_program(harness.TEST_STARTER, "starter")
+    files, payload = client_package(tmp_path)
+    package = sign_package(payload, "5.1.0")
+    exe = prefix.install_program(KEYED_STARTER, "starter")
     assert prefix.run(exe, cwd=exe.parent).returncode == 0
     first = {"meeting_id": "4711", "role": "attendee", "name": "Ann Example", "email": "ann@example.test",
              "account_server_ip": ADDR_LINK, "port": "8889", "version": "5.1.0", "client_name": "Quorumvessel"}
@@ -160,6 +164,8 @@ def test_link_installs_the_client_and_the_next_link_launches_it(wine_prefix, tmp
         assert harness.wait_for(lambda: [n for n, _ in read_trace(places.trace) if n == "6041"], timeout=120)
         assert read_window(prefix) == {"status": "Downloading Quorumvessel ...", "progress": "1"}
         places.expect_installed("5.1.0", files, link)
+        archive = places.win(prefix.temp_dir) + "\\PCClient.zip"
+        assert verified_line(archive, package, "5.1.0") in prefix.run_log_messages()
         paths = [r.path for r in srv.requests]
         srv.clear()
 
@@ -190,11 +196,13 @@ def test_link_installs_the_client_and_the_next_link_launches_it(wine_prefix, tmp
     messages = prefix.run_log_messages()
     assert ("Existing version is current, m_bCalledByClientToSyncVersion = N, m_sClientDirectory = %s"
             % places.win(places.client)) in messages
+    assert signature_files(prefix) == []
 
 
 def test_embedded_settings_install_and_then_launch_without_a_command_line(wine_prefix, tmp_path):
     prefix, places = wine_prefix, Places(wine_prefix)
-    files, package = client_package(tmp_path)
+    files, payload = client_package(tmp_path)
+    package = sign_package(payload, "6.0.2")
     params = {"meeting_id": "88", "role": "host", "account_server_ip": ADDR_EMBEDDED, "port": "8889",
               "version": "6.0.2", "client_name": "Quorumvessel"}
     exe = embed_settings(harness.TEST_STARTER, places.starter_dir / "QuorumvesselStarter.exe", params)
@@ -224,14 +232,16 @@ def test_starter_cfg_with_delivered_packages_installs_without_any_network(wine_p
     plain.write_text(settings(ADDR_DELIVERED, 8889, "7.0") + "<__Role__>attendee</__Role__>")
     exe = prefix.install_program(harness.TEST_STARTER, "starter")
     subprocess.run([str(QVCFG), "mask", str(plain), str(places.starter_dir / "starter.cfg")], check=True, timeout=60)
-    (places.starter_dir / "PCClient").write_bytes(pack(tmp_path / "client", tmp_path / "p1"))
-    (places.starter_dir / "PCClientAccessory").write_bytes(pack(tmp_path / "client", tmp_path / "p2"))
+    (places.starter_dir / "PCClient").write_bytes(sign_package(pack(tmp_path / "client", tmp_path / "p1"), "7.0"))
+    (places.starter_dir / "PCClientAccessory").write_bytes(
+        sign_package(pack(tmp_path / "client", tmp_path / "p2"), "7.0", "next"))
     places.setup = places.starter_dir / "qv_starter_dir"
     with AccountServer([(ADDR_DELIVERED, 8889)], package=b"never asked for") as srv:
         prefix.start(exe, cwd=exe.parent, env=places.trace_env())
         places.expect_installed("7.0", files, "")
         assert srv.requests == []
     assert (places.setup / "Accessory" / "Quorumvessel.exe").read_bytes() == files["Quorumvessel.exe"]
+    assert signature_files(prefix) == []
     assert not (places.starter_dir / "PCClient").exists() and not (places.starter_dir / "PCClientAccessory").exists()
     assert (places.setup / "rsp1024hcmd.txt").read_bytes() == (places.header(
         places.setup, "<__NeedToRemoveSetup__>Y</__NeedToRemoveSetup__>\n") + plain.read_text()
@@ -241,7 +251,8 @@ def test_starter_cfg_with_delivered_packages_installs_without_any_network(wine_p
 
 def test_client_started_sync_downloads_whatever_is_installed(wine_prefix, tmp_path):
     prefix, places = wine_prefix, Places(wine_prefix)
-    files, package = client_package(tmp_path)
+    files, payload = client_package(tmp_path)
+    package = sign_package(payload, "8.0")
     exe = prefix.install_program(harness.TEST_STARTER, "starter")
     # The running client, current and confirmed, in its folder beside the starter.
     own = places.starter_dir / "Quorumvessel"
@@ -277,7 +288,8 @@ def test_client_started_sync_downloads_whatever_is_installed(wine_prefix, tmp_pa
 
 def test_download_behind_a_proxy_and_the_next_run_uses_what_was_learned(wine_prefix, tmp_path):
     prefix, places = wine_prefix, Places(wine_prefix)
-    files, package = client_package(tmp_path)
+    files, payload = client_package(tmp_path)
+    package = sign_package(payload, "2.0")
     exe = prefix.install_program(harness.TEST_STARTER, "starter")
     cache = prefix.local_appdata_dir / "Quorumvessel" / "QVStarterCache.txt"
     with AccountServer([(ADDR_PROXIED, 8889)], package=package) as srv:
@@ -299,6 +311,7 @@ def test_download_behind_a_proxy_and_the_next_run_uses_what_was_learned(wine_pre
             read_window(prefix, close=True)
             srv.clear()
             srv.set_fault(path="/as/", require_proxy=True)
+            srv.set_package(sign_package(payload, "2.1"))
 
             # A newer version: downloaded again, the learned way first.
             (places.starter_dir / "starter.txt").write_text(settings(ADDR_PROXIED, 8889, "2.1"))

@@ -1,8 +1,10 @@
-"""The test build of the starter downloads, unpacks and installs the client
-package from nginx configured as in deploy/nginx, with the root written by
-qvpack publish: over plain HTTP and over HTTPS with a self-signed
-certificate. A transfer broken on the way resumes with a range, and a package
-replaced between attempts is fetched anew."""
+"""The keyed test build of the starter downloads, verifies, unpacks and
+installs the client package from nginx configured as in deploy/nginx, with
+the root written by qvpack publish signing with the current test key: over
+plain HTTP and over HTTPS with a self-signed certificate. A transfer broken on
+the way resumes with a range (and the signature still covers every byte), and
+a package replaced between attempts is fetched anew and verified as the new
+one."""
 
 import os
 import re
@@ -12,15 +14,21 @@ import sys
 import pytest
 
 import harness
-from packagekit import QVPACK, assert_unpacked, make_client, read_trace, run_until, settings, write_files
+from packagekit import (KEYED_STARTER, QVPACK, assert_unpacked, make_client, read_trace, run_until, settings,
+                        signature_files, signing_key, verified_line, write_files)
 
 sys.path.insert(0, str(harness.SOURCE_DIR / "tests" / "server"))
 from nginxserver import CuttingRelay, NginxServer  # noqa: E402
 
-pytestmark = pytest.mark.skipif(not QVPACK.exists(), reason="needs the native qvpack (build preset native)")
+# The starter shows its window: without a display it would not get going.
+pytestmark = [
+    pytest.mark.usefixtures("display"),
+    pytest.mark.skipif(not QVPACK.exists(), reason="needs the native qvpack (build preset native)"),
+]
 
 # Loopback address of this file's servers (other test files use others).
-ADDRESS = "127.0.73.2"  # 127.0.72.x belongs to the hostile-link tests
+ADDRESS = "127.0.73.2"  # 127.0.72.x belongs to the hostile-link tests; a keyed build's server
+VERSION = "9.9.9"
 SID = "S-4711"
 SIZE_LINE = re.compile(r"GET /as/wapi/get_client_size\?client_type=0&xml_format=Y&client=pc"
                        r"&myrand11262017=[0-9A-Za-z]+&rdm=[0-9]+ HTTP/1\.1")
@@ -33,17 +41,27 @@ SUMMARY = re.compile(r"^Setup Quorumvessel \.\.\.\\n\\nSummary - average speed: 
 
 def publish(folder, root):
     """Packs without compression, so a client of the same file sizes makes a
-    package of the same size."""
-    subprocess.run([str(QVPACK), "publish", "--level", "0", str(folder), str(root)], check=True,
-                   stdout=subprocess.DEVNULL, timeout=60)
+    package of the same size (the signature member has a fixed size), and
+    signs it with the current key."""
+    subprocess.run([str(QVPACK), "publish", "--level", "0", "--key", str(signing_key()), "--version", VERSION,
+                    str(folder), str(root)], check=True, stdout=subprocess.DEVNULL, timeout=60)
     return (root / "as" / "wapi" / "get_client").read_bytes()
 
 
 def run_starter(prefix, port, trace, line=STARTED):
-    """Runs the test build with settings for ADDRESS:port (and a sid, so the
-    installation report is sent too) until the run log shows line."""
-    config = (settings(ADDRESS, port) + "<__StarterSid__>%s</__StarterSid__>" % SID).encode()
-    return run_until(prefix, {"starter.txt": config}, line, {"QV_TEST_WINDOW_TRACE": prefix.to_windows(trace)})
+    """Runs the keyed test build with settings for ADDRESS:port (and a sid, so
+    the installation report is sent too) until the run log shows line."""
+    config = (settings(ADDRESS, port, VERSION) + "<__StarterSid__>%s</__StarterSid__>" % SID).encode()
+    return run_until(prefix, {"starter.txt": config}, line, {"QV_TEST_WINDOW_TRACE": prefix.to_windows(trace)},
+                     starter=KEYED_STARTER)
+
+
+def assert_verified(prefix, msgs, package):
+    """The starter verified exactly this package and wrote no signature
+    member anywhere."""
+    archive = prefix.to_windows(prefix.temp_dir) + "\\PCClient.zip"
+    assert [m for m in msgs if "signature verified" in m] == [verified_line(archive, package, VERSION)]
+    assert signature_files(prefix) == []
 
 
 @pytest.fixture
@@ -72,6 +90,7 @@ def test_download_and_install_from_nginx(wine_prefix, client, tmp_path, port, sc
     assert [e.body_bytes_sent for e in logged] == [len(b"<__ClientSize__>%d</__ClientSize__>" % len(package)),
                                                    len(package), len(b"OK")]
     assert logged[1].completed
+    assert_verified(wine_prefix, msgs, package)
     setup = wine_prefix.temp_dir / "qv_starter_dir"
     assert_unpacked(setup, files)
     assert (setup / "QVLauncher.exe").read_bytes() == files["QVInstaller.exe"]
@@ -96,9 +115,12 @@ def test_broken_transfer_resumes_or_starts_over_for_a_new_package(wine_prefix, c
     cut = len(package) // 2
     trace = tmp_path / "window.txt"
 
+    published = [package]
+
     def republish():
         write_files(folder, new_files)
-        assert len(publish(folder, tmp_path / "www")) == len(package)
+        published.append(publish(folder, tmp_path / "www"))
+        assert len(published[-1]) == len(package)
 
     # The starter asks the relay on the settings' port; nginx listens behind it.
     with NginxServer(tmp_path / "nginx", tmp_path / "www", ADDRESS, port=18889, http_port=80, https_port=443) as nginx, \
@@ -123,6 +145,8 @@ def test_broken_transfer_resumes_or_starts_over_for_a_new_package(wine_prefix, c
     done = [m for m in msgs if m.startswith("Download is completed")]
     assert done == ["Download is completed: iExpectedDownloadSize = %d, actual received = %d"
                     % (len(package), len(package))]
+    # Hashed across the two replies (or anew for the new package).
+    assert_verified(wine_prefix, msgs, published[-1])
     # The window announces the second attempt; a resumed one's percentage
     # goes on from where the cut left it.
     posted = read_trace(trace)

@@ -15,15 +15,11 @@ import pytest
 
 import harness
 from clientfamily import QVLINK, client_folder, read_window, records
-from packagekit import QVCFG, QVPACK, pack, read_trace, settings, write_files
+from packagekit import (KEYED_STARTER, QVCFG, QVPACK, key_id, pack, read_trace, settings, sign_package,
+                        signature_files, verified_line, write_files)
 
 sys.path.insert(0, str(harness.SOURCE_DIR / "tests" / "server"))
-sys.path.insert(0, str(harness.SOURCE_DIR / "tests" / "tools"))
 from accountserver import AccountServer  # noqa: E402
-import signhelper  # noqa: E402
-
-KEYED_STARTER = harness.BIN_DIR / "keyed" / "QuorumvesselStarter.exe"
-KEYS = harness.SOURCE_DIR / "tests" / "e2e" / "keys"
 
 pytestmark = [
     pytest.mark.usefixtures("display"),
@@ -34,22 +30,13 @@ pytestmark = [
 ALLOWED = "127.0.71.60"  # the keyed build's only account server
 OUTSIDE = "127.0.71.61"
 VERSION = "5.2"
-SIGNED_AT = 1767225600
 VERIFY_FAILED = "Unable to verify Quorumvessel. Please try it again"
 SERVER_REFUSED = "Unable to use this account server with Quorumvessel"
 SUMMARY_START = "Setup Quorumvessel ...\\n\\nSummary - average speed: "
 
 
-def key(name):
-    return KEYS / name / "signing-key.pem"
-
-
-def key_id(name):
-    return (KEYS / name / "signing-key.pub").read_text().strip()[:16]
-
-
 def sign(payload, name="current", version=VERSION):
-    return signhelper.signed_package(key(name), payload, version, SIGNED_AT)
+    return sign_package(payload, version, name)
 
 
 @pytest.fixture
@@ -90,11 +77,6 @@ def download_settings(server=ALLOWED, version=VERSION):
     return {"starter.txt": settings(server, 8889, version).encode()}
 
 
-def signature_files(prefix):
-    return [p for folder in (prefix.temp_dir, prefix.drive_c / "starter") for p in folder.rglob("*")
-            if p.name.lower() == ".qvsignature"]
-
-
 @pytest.mark.parametrize("signer", ["current", "next"])
 def test_keyed_build_installs_a_package_signed_with_either_key(wine_prefix, client, signer):
     files, payload = client
@@ -102,8 +84,7 @@ def test_keyed_build_installs_a_package_signed_with_either_key(wine_prefix, clie
     posted, shown, _ = run_starter(wine_prefix, download_settings(), package)
     setup = wine_prefix.temp_dir / "qv_starter_dir"
     archive = wine_prefix.to_windows(wine_prefix.temp_dir) + "\\PCClient.zip"
-    assert ("%s: signature verified: key %s, version %s, %d bytes, signed at %d"
-            % (archive, key_id(signer), VERSION, len(payload), SIGNED_AT)) in wine_prefix.run_log_messages()
+    assert verified_line(archive, package, VERSION, signer) in wine_prefix.run_log_messages()
     for name, data in files.items():
         assert (setup / name).read_bytes() == data, name
     assert (setup / "QVLauncher.exe").read_bytes() == files["QVInstaller.exe"]
@@ -172,10 +153,8 @@ def test_keyed_build_installs_signed_delivered_packages(wine_prefix, client, acc
     setup = wine_prefix.drive_c / "starter" / "qv_starter_dir"
     posted, shown, requests = run_starter(wine_prefix, beside, setup=setup)
     messages = wine_prefix.run_log_messages()
-    assert ("PCClient: signature verified: key %s, version %s, %d bytes, signed at %d"
-            % (key_id("current"), VERSION, len(payload), SIGNED_AT)) in messages
-    assert ("PCClientAccessory: signature verified: key %s, version %s, %d bytes, signed at %d"
-            % (key_id("next"), VERSION, len(accessory), SIGNED_AT)) in messages
+    assert verified_line("PCClient", beside["PCClient"], VERSION) in messages
+    assert verified_line("PCClientAccessory", beside["PCClientAccessory"], VERSION, "next") in messages
     for name, data in files.items():
         assert (setup / name).read_bytes() == data, name
     for name, data in ACCESSORY.items():
