@@ -112,6 +112,14 @@ bool HR::TransferBroken() {
 }
 
 int HR::ReadBlock(void* hRequest, char* pInto, int iRemaining, const char* sChunkFunction) {
+  // First whatever has arrived, up to a whole read, without waiting: one
+  // call instead of one per small receive.
+  INTERNET_BUFFERSA oBuffers = {};
+  oBuffers.dwStructSize = sizeof(oBuffers);
+  oBuffers.lpvBuffer = pInto;
+  oBuffers.dwBufferLength = static_cast<DWORD>(iRemaining < m_iReadSize ? iRemaining : m_iReadSize);
+  if (InternetReadFileExA(H(hRequest), &oBuffers, IRF_NO_WAIT, 0) && oBuffers.dwBufferLength > 0)
+    return static_cast<int>(oBuffers.dwBufferLength);
   const DWORD iWant = NextRead(H(hRequest), iRemaining, m_iReadSize);
   DWORD iRead = 0;
   const BOOL bOk = InternetReadFile(H(hRequest), pInto, iWant, &iRead);
