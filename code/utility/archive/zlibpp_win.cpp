@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
+#include <set>
 #include <vector>
 
 #include "code/utility/archive/archive.h"
@@ -69,6 +70,30 @@ void OpenWithShell(const std::wstring& sReportPath) {
   ShellExecuteW(nullptr, L"Open", sReportPath.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
+// Makes wFolder and every missing parent: 0, ERROR_ALREADY_EXISTS when the
+// folder was there, or the system error of the step that failed. Walks up
+// to the nearest folder that exists, then makes the rest top down (no
+// recursion: a long path has thousands of parts).
+int MakeFolderChain(const std::wstring& wFolder) {
+  std::vector<std::size_t> aMissing;  // lengths of the prefixes still to make
+  std::size_t iLength = wFolder.size();
+  for (;;) {
+    if (CreateDirectoryW(wFolder.substr(0, iLength).c_str(), nullptr)) break;
+    const DWORD iError = GetLastError();
+    if (iError == ERROR_ALREADY_EXISTS && aMissing.empty()) return ERROR_ALREADY_EXISTS;
+    if (iError == ERROR_ALREADY_EXISTS) break;
+    const std::size_t iSlash = wFolder.find_last_of(L"\\/", iLength - 1);
+    if (iError != ERROR_PATH_NOT_FOUND || iSlash == std::wstring::npos || iSlash == 0) return static_cast<int>(iError);
+    aMissing.push_back(iLength);
+    iLength = iSlash;
+  }
+  for (auto it = aMissing.rbegin(); it != aMissing.rend(); ++it) {
+    if (!CreateDirectoryW(wFolder.substr(0, *it).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+      return static_cast<int>(GetLastError());
+  }
+  return ERROR_SUCCESS;
+}
+
 bool SystemFreeSpace(const std::wstring& sFolder, std::uint64_t* pFree) {
   ULARGE_INTEGER iAvailable;
   if (!GetDiskFreeSpaceExW(sFolder.c_str(), &iAvailable, nullptr, nullptr)) return false;
@@ -89,10 +114,19 @@ class CZLib::FileSink : public PackageArchive::Sink {
     }
   }
 
+  // Members mostly go to a folder made for an earlier member: that costs
+  // nothing. Other folders are made here with CreateDirectoryW, missing
+  // parents first; the shell's call would announce each new folder to the
+  // shell, which costs milliseconds per folder.
   int CreateFolders(const std::string& sFolder) override {
     const std::wstring wFolder = WidePath(sFolder);
     if (wFolder.empty()) return ERROR_FILENAME_EXCED_RANGE;
-    return SHCreateDirectoryExW(nullptr, wFolder.c_str(), nullptr);
+    if (m_aMadeFolders.count(wFolder) != 0) return ERROR_ALREADY_EXISTS;
+    const int iResult = MakeFolderChain(wFolder);
+    const DWORD iAttributes = GetFileAttributesW(wFolder.c_str());
+    if (iAttributes != INVALID_FILE_ATTRIBUTES && (iAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+      m_aMadeFolders.insert(wFolder);
+    return iResult;
   }
 
   bool BeginFile(const std::string& sTarget) override {
@@ -211,6 +245,7 @@ class CZLib::FileSink : public PackageArchive::Sink {
   const std::wstring m_wDestination;
   // One stream buffer for every member; each file is closed before the sink goes.
   std::vector<char> m_aBuffer = std::vector<char>(kStreamBuffer);
+  std::set<std::wstring> m_aMadeFolders;  // folders known to be there, as CreateFolders was given them
   std::wstring m_wTarget;
   std::wstring m_wTemp;
   std::wstring m_wWatched;  // target path of the watched member, or empty

@@ -108,6 +108,29 @@ TEST_F(UnZipTest, WritesMembersCreatesFoldersAndDeletesTheArchive) {
   EXPECT_EQ(report.substr(report.size() - 4), ".txt");
 }
 
+// Folders are made with all their missing parents, the destination's
+// among them; a file standing where a folder must go makes its members
+// fail alone, and is left as it was.
+TEST_F(UnZipTest, FoldersAreMadeWithTheirParentsAndAFileInTheWayIsListed) {
+  m_dest = m_root / L"new" / L"deeper" / L"dest";
+  const std::string archive = PackageArchive::PackRecord("a", "file a") +
+                              PackageArchive::PackRecord("a\\b.txt", "under a file") +
+                              PackageArchive::PackRecord("c\\d\\e.txt", "deep") +
+                              PackageArchive::PackRecord("c\\d\\f.txt", "same folder") +
+                              PackageArchive::PackRecord("c\\g.txt", "parent made on the way");
+  CZLib zlib;
+  LogCapture log;
+  ASSERT_TRUE(Unpack(archive, zlib));
+  EXPECT_EQ(Slurp(m_dest / L"a"), "file a");
+  EXPECT_EQ(Slurp(m_dest / L"c" / L"d" / L"e.txt"), "deep");
+  EXPECT_EQ(Slurp(m_dest / L"c" / L"d" / L"f.txt"), "same folder");
+  EXPECT_EQ(Slurp(m_dest / L"c" / L"g.txt"), "parent made on the way");
+  EXPECT_TRUE(log.Contains("can't create file " + Narrow(m_dest / L"a" / L"b.txt") + ", skip to the next one."));
+  EXPECT_EQ(Slurp(m_report), "The following files failed to copy to the destination:\r\n\r\n" +
+                                 Narrow(m_dest / L"a" / L"b.txt") + "\r\n");
+  EXPECT_EQ(g_opened, std::vector<std::wstring>{m_report.wstring()});
+}
+
 // The temporary folder is shared: a report of the same second (another
 // unpacking's, still open in an editor, or a file some program put there)
 // is never written into or replaced; the next free number is taken.
