@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "code/hlib/readpace.h"
 #include "code/utility/net/rangeresume.h"
 #include "code/utility/system/scopedhandle.h"
 
@@ -104,6 +105,8 @@ class HR {
   long long m_iAskedFrom = 0;
   // Reused for every read of a download to a file.
   std::vector<char> m_aReadBuffer;
+  // Sizes the reads of the body being read (started again for each reply).
+  ReadPace m_oReadPace{kReadSize};
 
   std::mutex m_csRequest;
 
@@ -140,7 +143,7 @@ class HR {
   bool ReadToEnd(void* hRequest, const char* sFunction, const char* sFailPrefix);
   // The body of a download to a file (GetFile): through m_pSink.
   bool ReadToSink(void* hRequest, const char* sChunkFunction);
-  // One read of a body into pInto (see NextRead for its size); the bytes
+  // One read of a body into pInto (ReadPace sizes it); the bytes
   // read, 0 when the reply ended or failed (logged under sChunkFunction).
   int ReadBlock(void* hRequest, char* pInto, int iRemaining, const char* sChunkFunction);
 

@@ -27,21 +27,13 @@ const int kMaxDiscardReads = 100000;
 // not used anyway).
 const DWORD kHeaderValueSize = 1024;
 
-// A synchronous read waits until its whole size has arrived: a read never
-// asks for more than is there already, or this much, so that the received
-// count moves on slow links as it did with reads of this size.
-const DWORD kSmallestRead = 14336;
-
 const char* OrNull(const char* s) { return (s && *s) ? s : nullptr; }
 
-// Bytes for the next read of a body: what has arrived (at least
-// kSmallestRead, at most iReadSize), never more than iRemaining.
-DWORD NextRead(HINTERNET hRequest, int iRemaining, int iReadSize) {
+// What has arrived already, as WinInet says (0 when it cannot say).
+int Available(HINTERNET hRequest) {
   DWORD iAvailable = 0;
-  if (!InternetQueryDataAvailable(hRequest, &iAvailable, 0, 0)) iAvailable = 0;
-  DWORD iWant = iAvailable < kSmallestRead ? kSmallestRead : iAvailable;
-  if (iWant > static_cast<DWORD>(iReadSize)) iWant = static_cast<DWORD>(iReadSize);
-  return iWant > static_cast<DWORD>(iRemaining) ? static_cast<DWORD>(iRemaining) : iWant;
+  if (!InternetQueryDataAvailable(hRequest, &iAvailable, 0, 0)) return 0;
+  return iAvailable > 0x7fffffff ? 0x7fffffff : static_cast<int>(iAvailable);
 }
 
 std::string HeaderText(HINTERNET hRequest, DWORD iQuery) {
@@ -112,17 +104,12 @@ bool HR::TransferBroken() {
 }
 
 int HR::ReadBlock(void* hRequest, char* pInto, int iRemaining, const char* sChunkFunction) {
-  // First whatever has arrived, up to a whole read, without waiting: one
-  // call instead of one per small receive.
-  INTERNET_BUFFERSA oBuffers = {};
-  oBuffers.dwStructSize = sizeof(oBuffers);
-  oBuffers.lpvBuffer = pInto;
-  oBuffers.dwBufferLength = static_cast<DWORD>(iRemaining < m_iReadSize ? iRemaining : m_iReadSize);
-  if (InternetReadFileExA(H(hRequest), &oBuffers, IRF_NO_WAIT, 0) && oBuffers.dwBufferLength > 0)
-    return static_cast<int>(oBuffers.dwBufferLength);
-  const DWORD iWant = NextRead(H(hRequest), iRemaining, m_iReadSize);
+  const DWORD iWant = static_cast<DWORD>(m_oReadPace.Next(Available(H(hRequest)), iRemaining));
   DWORD iRead = 0;
+  const ULONGLONG iStart = GetTickCount64();
   const BOOL bOk = InternetReadFile(H(hRequest), pInto, iWant, &iRead);
+  m_oReadPace.Took(static_cast<int>(iWant), bOk ? static_cast<int>(iRead) : 0,
+                   static_cast<int>(GetTickCount64() - iStart));
   if (!bOk || iRead == 0) {
     QV_LOG_LAST_ERROR(sChunkFunction, 3, kSource, "IRE() ");
     if (bOk)
@@ -137,6 +124,7 @@ bool HR::ReadToSink(void* hRequest, const char* sChunkFunction) {
   const RangeResume::ReplyHead head = QueryHead(H(hRequest));
   if (!m_pSink->Begin(head, m_iAskedFrom)) return false;
   m_iCurrentlyReceived = static_cast<int>(m_pSink->Held());
+  m_oReadPace = ReadPace(m_iReadSize);
   if (m_aReadBuffer.size() != static_cast<std::size_t>(m_iReadSize))
     m_aReadBuffer.assign(static_cast<std::size_t>(m_iReadSize), 0);
   while (m_iCurrentlyReceived < m_iExpectedReceiveSize) {
@@ -152,6 +140,7 @@ bool HR::ReadChunks(void* hRequest, const char* sChunkFunction) {
   // Straight into the caller's buffer at increasing offsets; a layer that
   // starts again after another one failed starts at the buffer's start.
   m_iCurrentlyReceived = 0;
+  m_oReadPace = ReadPace(m_iReadSize);
   while (m_iCurrentlyReceived < m_iExpectedReceiveSize) {
     const int iRead = ReadBlock(hRequest, m_pReceiveBuffer + m_iCurrentlyReceived,
                                 m_iExpectedReceiveSize - m_iCurrentlyReceived, sChunkFunction);
