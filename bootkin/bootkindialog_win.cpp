@@ -112,6 +112,26 @@ INT_PTR CALLBACK BootkinDialog::DialogProc(HWND hWnd, UINT uMsg, WPARAM wParam, 
   return pThis->OnMessage(uMsg, wParam, lParam);
 }
 
+INT_PTR BootkinDialog::OnCtlColor(UINT uMsg, WPARAM wParam, LPARAM lParam) {
+  const int iId = uMsg == WM_CTLCOLORDLG ? 0 : GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
+  const bool bLabel = (iId >= IDC_PERCENT && iId <= IDC_TIME_UNIT) || iId == 0xFFFF || iId == -1;
+  if (uMsg != WM_CTLCOLORDLG && bLabel) {
+    HDC hDC = reinterpret_cast<HDC>(wParam);
+    SetTextColor(hDC, RGB(255, 255, 255));
+    SetBkMode(hDC, TRANSPARENT);
+  }
+  return reinterpret_cast<INT_PTR>(m_hBackgroundBrush);
+}
+
+void BootkinDialog::OnBackgroundPress(LPARAM lParam) {
+  // A client-area hit code starts a move loop that never moves the window,
+  // so the press is handed on as one on a caption. The close button tells
+  // us of its presses too; while it holds the mouse a move would swallow
+  // its click.
+  HWND hCapture = GetCapture();
+  if (!hCapture || hCapture != m_closeButton.GetSafeHwnd()) DefWindowProcW(m_hWnd, WM_SYSCOMMAND, SC_MOVE | HTCAPTION, lParam);
+}
+
 INT_PTR BootkinDialog::OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
   switch (uMsg) {
     case WM_INITDIALOG:
@@ -128,16 +148,8 @@ INT_PTR BootkinDialog::OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLORLISTBOX:
     case WM_CTLCOLORSCROLLBAR:
     case WM_CTLCOLORDLG:
-    case WM_CTLCOLORMSGBOX: {
-      const int iId = uMsg == WM_CTLCOLORDLG ? 0 : GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
-      const bool bLabel = (iId >= IDC_PERCENT && iId <= IDC_TIME_UNIT) || iId == 0xFFFF || iId == -1;
-      if (uMsg != WM_CTLCOLORDLG && bLabel) {
-        HDC hDC = reinterpret_cast<HDC>(wParam);
-        SetTextColor(hDC, RGB(255, 255, 255));
-        SetBkMode(hDC, TRANSPARENT);
-      }
-      return reinterpret_cast<INT_PTR>(m_hBackgroundBrush);
-    }
+    case WM_CTLCOLORMSGBOX:
+      return OnCtlColor(uMsg, wParam, lParam);
     case WM_DRAWITEM: {
       const DRAWITEMSTRUCT* pDraw = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
       if (pDraw->CtlID == IDC_CLOSE_BUTTON) {
@@ -147,14 +159,7 @@ INT_PTR BootkinDialog::OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
       return FALSE;
     }
     case WM_LBUTTONDOWN:
-      // Drag the panel by its background as if by a caption (a client-area
-      // hit code starts a move loop that never moves the window). The close
-      // button tells us of its presses too; while it holds the mouse a move
-      // would swallow its click.
-      {
-        HWND hCapture = GetCapture();
-        if (!hCapture || hCapture != m_closeButton.GetSafeHwnd()) DefWindowProcW(m_hWnd, WM_SYSCOMMAND, SC_MOVE | HTCAPTION, lParam);
-      }
+      OnBackgroundPress(lParam);
       return TRUE;
     case WM_LBUTTONUP:
       if (GetCapture() == m_hWnd) ReleaseCapture();

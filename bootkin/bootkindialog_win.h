@@ -49,6 +49,13 @@ class BootkinDialog {
  private:
   static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
   INT_PTR OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam);
+  // The colours of the dialog and its controls (every WM_CTLCOLOR* message):
+  // the dark background brush, with white text on a transparent background
+  // for the labels.
+  INT_PTR OnCtlColor(UINT uMsg, WPARAM wParam, LPARAM lParam);
+  // A press of the left button on the background drags the panel as if by a
+  // caption, unless the close button holds the mouse.
+  void OnBackgroundPress(LPARAM lParam);
   void OnInitDialog();
   void OnPaint();
   void OnDestroy();

@@ -7,17 +7,13 @@
 
 #include "code/buildflavor.h"
 #include "code/hlib/hlib.h"
-#include "code/setuphandler/commandfile.h"
 #include "code/setuphandler/downloadmonitor.h"
 #include "code/setuphandler/packagefile.h"
 #include "code/setuphandler/setupdownloader.h"
 #include "code/setuphandler/setuphandler.h"
 #include "code/setuphandler/setupinterface.h"
 #include "code/setuphandler/sizequery.h"
-#include "code/unpackflavor.h"
-#include "code/utility/archive/zlibpp.h"
 #include "code/utility/log/logsink.h"
-#include "code/utility/system/fileutil.h"
 #include "code/utility/system/milliseconds.h"
 #include "code/utility/text/boundedtext.h"
 #include "code/utility/text/textconv.h"
@@ -25,10 +21,8 @@
 namespace {
 const char kSource[] = "code/setuphandler/setuphandler";
 const char kDownload[] = "SetupHandler::Download";
+// The package file logs its failures under the name of the setup step.
 const char kProcess[] = "SetupHandler::ProcessDownloadedClient";
-// The package member that the installer call starts.
-const char kInstallerMember[] = "QVInstaller.exe";
-const char kNoSetupFolder[] = "Unable to create a directory to install the downloaded software";
 // The download is written here beside the package's final name, and renamed
 // to it once complete.
 const char kPartSuffix[] = ".part";
@@ -85,62 +79,6 @@ void ReleaseEndedAttempts() {
 
 std::wstring Wide(const std::string& s) { return TextConv::Utf8ToWideBounded(s, Limits::kPath); }
 
-void ShowMessage(const wchar_t* sText) { MessageBoxW(GetActiveWindow(), sText, L"", MB_OK | MB_SYSTEMMODAL); }
-
-// The window keeps saying what went wrong after the message box; otherwise it
-// would go on showing the download summary as if the setup went ahead.
-void ShowFailure(SetupInterface* pInterface, const wchar_t* sBox, const char* sText) {
-  ShowMessage(sBox);
-  if (pInterface) pInterface->PostText(SetupMessage::kFinal, sText);
-}
-
-DWORD Attributes(const std::string& sPath) {
-  const std::wstring w = Wide(sPath);
-  return w.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(w.c_str());
-}
-
-bool FolderExists(const std::string& sPath) {
-  const DWORD iAttributes = Attributes(sPath);
-  return iAttributes != INVALID_FILE_ATTRIBUTES && (iAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// Empties a setup folder and makes sure it exists (one level). A folder that
-// is a junction or another link is refused: emptying and filling it would
-// work on whatever folder it points to.
-bool PrepareFolder(const std::string& sFolder, SetupInterface* pInterface) {
-  const DWORD iAttributes = Attributes(sFolder);
-  if (iAttributes != INVALID_FILE_ATTRIBUTES && (iAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    QV_LOG(kProcess, 0, kSource, "%s is a reparse point, refused as the setup folder", sFolder.c_str());
-    if (pInterface) pInterface->PostText(SetupMessage::kFinal, kNoSetupFolder);
-    return false;
-  }
-  Utility::RemoveAllFile(sFolder.c_str(), "");
-  if (FolderExists(sFolder)) return true;
-  const std::wstring w = Wide(sFolder);
-  if (!w.empty() && CreateDirectoryW(w.c_str(), nullptr)) return true;
-  QV_LOG(kProcess, 0, kSource, "Filed to create: %s", sFolder.c_str());
-  ShowFailure(pInterface, L"Unable to create a directory to install the downloaded software", kNoSetupFolder);
-  return false;
-}
-
-// The bounds of an unpacking; for the client package also the installer,
-// whose fate decides whether the setup folder is worth starting anything from.
-void PrepareUnpacking(CZLib& oZLib, bool bWatchInstaller) {
-  PackageArchive::Limits limits;
-  limits.iMaxInflatedBytes = GetUnpackByteCap();
-  oZLib.SetLimits(limits);
-  if (bWatchInstaller) oZLib.WatchMember(kInstallerMember);
-}
-
-// An installer member that was held open, refused or missing leaves either
-// no installer or an older one in the setup folder: neither may be started.
-bool InstallerWritten(bool bWritten, const char* sSetupDirectory) {
-  if (!bWritten) {
-    QV_LOG(kProcess, 0, kSource, "%s\\%s was not written by this unpacking", sSetupDirectory, kInstallerMember);
-  }
-  return bWritten;
-}
-
 // Asks the size of the package (the account server's port may change).
 int QueryPackageSize(const char* sServer, int* piPort, int* piUsedPort) {
   SizeRequester requester(sServer);
@@ -163,7 +101,7 @@ std::unique_ptr<PackageFile::Output> SetupHandler::CreateDownloadFile() {
     pOutput = CreatePackageOutput(sSetupFile + kPartSuffix);
     if (!pOutput) {
       QV_LOG(kProcess, 0, kSource, "Failed to open file to write: %s%s", sSetupFile.c_str(), kPartSuffix);
-      ShowFailure(m_pSetupInterface, L"Unable to save the download file", "Unable to save the download file");
+      ShowFailure(L"Unable to save the download file", "Unable to save the download file");
       return nullptr;
     }
   }
@@ -205,7 +143,6 @@ bool SetupHandler::Download() {
   if (!pOutput) return false;
   // Shared with the attempts: one given up may still be running.
   const auto pPackage = std::make_shared<PackageFile>(std::move(pOutput), iDownloadSize);
-  const std::string sPartFile = std::string(m_sSetupFile) + kPartSuffix;
 
   char sText[Limits::kValue];
   snprintf(sText, sizeof(sText), "Downloading %s ...", m_sClientName);
@@ -214,26 +151,8 @@ bool SetupHandler::Download() {
   const BuildFlavor& flavor = GetBuildFlavor();
   int iNumberOfTry = 0;
   for (;;) {
-    // A new transfer for every attempt: an abandoned one may still be writing.
-    if (m_pSetupDownloader != nullptr && m_pSetupDownloader->m_hThread != nullptr) {
-      Abandoned().push_back(m_pSetupDownloader);
-      m_pSetupDownloader = nullptr;
-    }
-    ReleaseEndedAttempts();
-    if (m_pSetupDownloader == nullptr) m_pSetupDownloader = new SetupDownloader;
+    const int iHeldBefore = StartAttempt(pPackage, iDownloadSize, iUsedPort);
     SetupDownloader& downloader = *m_pSetupDownloader;
-    snprintf(downloader.sTempURL, sizeof(downloader.sTempURL), "%s?client_type=%d&client=%s", "/as/wapi/get_client",
-             0, "pc");
-    downloader.m_iExpectedReceiveSize = iDownloadSize;
-    Utility::CopyCut(downloader.m_sAccountServerName, sizeof(downloader.m_sAccountServerName), m_sAccountServerName);
-    downloader.m_iAccountServerPort = iUsedPort;
-    downloader.m_bTimeCritical = false;
-    downloader.m_pPackage = pPackage;
-    downloader.m_iAttempt = pPackage->NewAttempt();
-    const int iHeldBefore = pPackage->CanResume() ? static_cast<int>(pPackage->Held()) : 0;
-    downloader.SetReceived(iHeldBefore);
-    downloader.Start();
-
     AttemptHooks hooks(downloader, m_pSetupInterface);
     const DownloadMonitor::Result result =
         DownloadMonitor::Watch(hooks, iDownloadSize, flavor.iDownloadTimeoutSeconds, &iNumberOfTry, iHeldBefore);
@@ -247,18 +166,7 @@ bool SetupHandler::Download() {
         pPackage->Held() == iDownloadSize) {
       QV_LOG(kDownload, 0, kSource, "Download is completed: iExpectedDownloadSize = %d, actual received = %d",
              iDownloadSize, iReceived);
-      if (m_pSetupInterface) {
-        m_pSetupInterface->PostText(SetupMessage::kFinal,
-                                    DownloadMonitor::SummaryText(m_sClientName, iAverageSpeed, result.iElapsedMs / 1000));
-      }
-      if (!pPackage->Close() || !MoveFileExW(Wide(sPartFile).c_str(), Wide(m_sSetupFile).c_str(),
-                                             MOVEFILE_REPLACE_EXISTING)) {
-        QV_LOG(kProcess, 0, kSource, "Failed to write: %s", m_sSetupFile);
-        DeleteFileW(Wide(sPartFile).c_str());
-        ShowFailure(m_pSetupInterface, L"Unable to save the download file", "Unable to save the download file");
-        return false;
-      }
-      return ProcessDownloadedClient();
+      return FinishDownload(*pPackage, iAverageSpeed, result.iElapsedMs);
     }
     QV_LOG(kDownload, 0, kSource, "Filed to complete download: iExpectedDownloadSize = %d, actual received = %d",
            iDownloadSize, iReceived);
@@ -268,117 +176,71 @@ bool SetupHandler::Download() {
     const bool bProgressed = pPackage->Held() > iHeldBefore;
     if (pPackage->CanResume() && bProgressed && result.outcome == DownloadMonitor::Outcome::kFinished) {
       QV_LOG(kDownload, 0, kSource, "Download resumes from %lld of %d bytes", pPackage->Held(), iDownloadSize);
-      if (m_pSetupInterface) m_pSetupInterface->PostText(SetupMessage::kDownload, sText);
-      continue;
-    }
-    if (iHeldBefore > 0 && !bProgressed) pPackage->ForgetResume();
-    if (m_pSetupInterface) m_pSetupInterface->PostText(SetupMessage::kFinal, "Download is incomplete. Please try it again");
-    Sleep(static_cast<DWORD>(flavor.iDownloadRetryWaitMs));
-    if (pPackage->SizeChanged()) {
-      // The package was replaced by one of another size: its size is asked
-      // again, and the whole of it fetched.
-      const int iNewSize = QueryPackageSize(m_sAccountServerName, &m_iAccountServerPort, &iUsedPort);
-      QV_LOG(kDownload, 0, kSource, "iDownloadSize = %d", iNewSize);
-      if (iNewSize > 0) {
-        iDownloadSize = iNewSize;
-        pPackage->SetSize(iNewSize);
-      }
+    } else {
+      if (iHeldBefore > 0 && !bProgressed) pPackage->ForgetResume();
+      WaitToRetry(*pPackage, &iDownloadSize, &iUsedPort);
     }
     // The new attempt shows its progress again instead of the old failure.
     if (m_pSetupInterface) m_pSetupInterface->PostText(SetupMessage::kDownload, sText);
   }
 }
 
-bool SetupHandler::ProcessDownloadedClient() {
-  QV_LOG(kProcess, 0, kSource, "Enter ...");
-  StopProcess();
-
-  const std::string sCurrent = m_sCurrentDirectory;
-  std::string sPrefix;
-  if (m_bClientFilesAvailable) {
-    if (!VerifyPackage("PCClient") || !VerifyPackage("PCClientAccessory")) return false;
-    const std::string sSetupDirectory = sCurrent + "\\qv_starter_dir";
-    if (!Utility::CopyIfFits(m_sSetupDirectory, sizeof(m_sSetupDirectory), sSetupDirectory)) return false;
-    if (!PrepareFolder(sSetupDirectory, m_pSetupInterface)) return false;
-    const std::string sAccessory = sSetupDirectory + "\\Accessory";
-    if (!PrepareFolder(sAccessory, m_pSetupInterface)) return false;
-    bool bUnpacked = false;
-    bool bInstaller = false;
-    {
-      CZLib oClient;
-      PrepareUnpacking(oClient, true);
-      bUnpacked = oClient.UnZip("PCClient", m_sSetupDirectory);
-      bInstaller = oClient.WatchedMemberWritten();
-    }
-    {
-      CZLib oAccessory;
-      PrepareUnpacking(oAccessory, false);
-      bUnpacked = oAccessory.UnZip("PCClientAccessory", sAccessory.c_str()) && bUnpacked;
-    }
-    QV_LOG(kProcess, 0, kSource, "Uncompress %s into %s and %s", m_sSetupFile, m_sSetupDirectory, sAccessory.c_str());
-    if (!bUnpacked || !InstallerWritten(bInstaller, m_sSetupDirectory)) return UnpackFailed();
-
-    const std::string sWorkingDirectoryFile = sSetupDirectory + "\\WorkingDirectory.txt";
-    QV_LOG(kProcess, 0, kSource, "sWorkingDirectoryFile: %s", sWorkingDirectoryFile.c_str());
-    if (!Utility::FileExists(sWorkingDirectoryFile.c_str())) {
-      const std::string sUserDefined = sCurrent + "\\WorkingDirectory.txt";
-      if (Utility::FileExists(sUserDefined.c_str())) {
-        QV_LOG(kProcess, 0, kSource, "sUserDefinedWorkingDirectory %s exists", sUserDefined.c_str());
-        Utility::CopyMyFile(sUserDefined.c_str(), sWorkingDirectoryFile.c_str());
-      } else {
-        const std::wstring w = Wide(sWorkingDirectoryFile);
-        std::FILE* pFile = w.empty() ? nullptr : _wfopen(w.c_str(), L"w");
-        if (pFile == nullptr) {
-          QV_LOG(kProcess, 0, kSource, "Failed to open file to write: %s", sWorkingDirectoryFile.c_str());
-        } else {
-          fprintf(pFile, "<__WorkingDirectory__>%s\\%s</__WorkingDirectory__>\n", m_sCurrentDirectory, m_sClientName);
-          fclose(pFile);
-        }
-      }
-    }
-  } else {
-    // The download is in m_sSetupFile already (Download).
-    if (!VerifyPackage(m_sSetupFile)) return false;
-    const std::string sSetupDirectory = m_sSetupDirectory;
-    if (!PrepareFolder(sSetupDirectory, m_pSetupInterface)) return false;
-    bool bUnpacked = false;
-    bool bInstaller = false;
-    {
-      CZLib oClient;
-      PrepareUnpacking(oClient, true);
-      bUnpacked = oClient.UnZip(m_sSetupFile, m_sSetupDirectory);
-      bInstaller = oClient.WatchedMemberWritten();
-    }
-    QV_LOG(kProcess, 0, kSource, "Uncompress %s into %s", m_sSetupFile, m_sSetupDirectory);
-    if (!bUnpacked || !InstallerWritten(bInstaller, m_sSetupDirectory)) return UnpackFailed();
-    const std::string sSourceFile = sSetupDirectory + "\\" + kInstallerMember;
-    const std::string sTargetFile = sSetupDirectory + "\\QVLauncher.exe";
-    const bool bCopied = Utility::CopyMyFile(sSourceFile.c_str(), sTargetFile.c_str());
-    QV_LOG(kProcess, 0, kSource, "copy sSourceFile = %s, sTargetFile = %s", sSourceFile.c_str(), sTargetFile.c_str());
-    // The launcher is what a Saltmarsh setup starts: an old one left in place
-    // must not stand in for this package's installer.
-    if (!bCopied) {
-      QV_LOG(kProcess, 0, kSource, "Failed to copy %s to %s", sSourceFile.c_str(), sTargetFile.c_str());
-      return UnpackFailed();
-    }
+int SetupHandler::StartAttempt(const std::shared_ptr<PackageFile>& pPackage, int iDownloadSize, int iUsedPort) {
+  // A new transfer for every attempt: an abandoned one may still be writing.
+  if (m_pSetupDownloader != nullptr && m_pSetupDownloader->m_hThread != nullptr) {
+    Abandoned().push_back(m_pSetupDownloader);
+    m_pSetupDownloader = nullptr;
   }
-
-  sPrefix = CommandFile::SetupPrefix(m_sSetupDirectory, sCurrent, m_sCurrentFile, m_bClientFilesAvailable);
-  // The client must get the whole settings text or none of the new one.
-  if (!Utility::CopyIfFits(m_sSetting, sizeof(m_sSetting), sPrefix + m_sSetting)) {
-    QV_LOG(kProcess, 0, kSource, "settings text too long for the setup prefix: %d bytes",
-           static_cast<int>(sPrefix.size() + strlen(m_sSetting)));
-    return false;
-  }
-  return true;
+  ReleaseEndedAttempts();
+  if (m_pSetupDownloader == nullptr) m_pSetupDownloader = new SetupDownloader;
+  SetupDownloader& downloader = *m_pSetupDownloader;
+  snprintf(downloader.sTempURL, sizeof(downloader.sTempURL), "%s?client_type=%d&client=%s", "/as/wapi/get_client",
+           0, "pc");
+  downloader.m_iExpectedReceiveSize = iDownloadSize;
+  Utility::CopyCut(downloader.m_sAccountServerName, sizeof(downloader.m_sAccountServerName), m_sAccountServerName);
+  downloader.m_iAccountServerPort = iUsedPort;
+  downloader.m_bTimeCritical = false;
+  downloader.m_pPackage = pPackage;
+  downloader.m_iAttempt = pPackage->NewAttempt();
+  const int iHeldBefore = pPackage->CanResume() ? static_cast<int>(pPackage->Held()) : 0;
+  downloader.SetReceived(iHeldBefore);
+  downloader.Start();
+  return iHeldBefore;
 }
 
-// A package that did not unpack whole leaves a setup folder that would
-// install a broken client: the user is told, and no installer is started.
-bool SetupHandler::UnpackFailed() {
-  QV_LOG(kProcess, 0, kSource, "%s is incomplete, the installer is not started", m_sSetupDirectory);
-  char sText[Limits::kValue];
-  snprintf(sText, sizeof(sText), "Unable to unpack %s. Please try it again", m_sClientName);
+bool SetupHandler::FinishDownload(PackageFile& package, int iAverageSpeed, int iElapsedMs) {
+  if (m_pSetupInterface) {
+    m_pSetupInterface->PostText(SetupMessage::kFinal,
+                                DownloadMonitor::SummaryText(m_sClientName, iAverageSpeed, iElapsedMs / 1000));
+  }
+  const std::string sPartFile = std::string(m_sSetupFile) + kPartSuffix;
+  if (!package.Close() ||
+      !MoveFileExW(Wide(sPartFile).c_str(), Wide(m_sSetupFile).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    QV_LOG(kProcess, 0, kSource, "Failed to write: %s", m_sSetupFile);
+    DeleteFileW(Wide(sPartFile).c_str());
+    ShowFailure(L"Unable to save the download file", "Unable to save the download file");
+    return false;
+  }
+  return ProcessDownloadedClient();
+}
+
+void SetupHandler::WaitToRetry(PackageFile& package, int* piDownloadSize, int* piUsedPort) {
+  if (m_pSetupInterface) m_pSetupInterface->PostText(SetupMessage::kFinal, "Download is incomplete. Please try it again");
+  Sleep(static_cast<DWORD>(GetBuildFlavor().iDownloadRetryWaitMs));
+  if (!package.SizeChanged()) return;
+  // The package was replaced by one of another size: its size is asked
+  // again, and the whole of it fetched.
+  const int iNewSize = QueryPackageSize(m_sAccountServerName, &m_iAccountServerPort, piUsedPort);
+  QV_LOG(kDownload, 0, kSource, "iDownloadSize = %d", iNewSize);
+  if (iNewSize > 0) {
+    *piDownloadSize = iNewSize;
+    package.SetSize(iNewSize);
+  }
+}
+
+// The window keeps saying what went wrong after the message box; otherwise it
+// would go on showing the download summary as if the setup went ahead.
+void SetupHandler::ShowFailure(const wchar_t* sBox, const char* sText) {
+  MessageBoxW(GetActiveWindow(), sBox, L"", MB_OK | MB_SYSTEMMODAL);
   if (m_pSetupInterface) m_pSetupInterface->PostText(SetupMessage::kFinal, sText);
-  return false;
 }

@@ -16,8 +16,6 @@ const char kSource[] = "code/utility/zlibpp";
 // The zlib version text the package format was made with.
 const char kZlibVersion[] = "1.2.1";
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
 std::uint32_t ReadLe32(const unsigned char* p) {
   return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
          (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
@@ -51,32 +49,6 @@ bool SkipBytes(Source& source, std::uint64_t n, Buffers& buffers) {
     const std::size_t iGot = source.Read(buffers.aIn.data(), iWant);
     if (iGot == 0) return false;
     n -= iGot;
-  }
-  return true;
-}
-
-bool IsDeviceName(const std::string& sSegment) {
-  // Windows maps these names to devices in any folder and with any extension.
-  std::string sBase = sSegment.substr(0, sSegment.find('.'));
-  while (!sBase.empty() && sBase.back() == ' ') sBase.pop_back();
-  for (char& c : sBase) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  static const char* const kNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-  for (const char* sName : kNames) {
-    if (sBase == sName) return true;
-  }
-  if (sBase.compare(0, 3, "COM") != 0 && sBase.compare(0, 3, "LPT") != 0) return false;
-  if (sBase.size() == 4) return sBase[3] >= '0' && sBase[3] <= '9';
-  // Windows also takes the superscript digits one to three (UTF-8 C2 B9, C2 B2, C2 B3).
-  return sBase.size() == 5 && sBase[3] == '\xC2' && (sBase[4] == '\xB9' || sBase[4] == '\xB2' || sBase[4] == '\xB3');
-}
-
-bool EndsWithTempSuffix(const std::string& sSegment) {
-  const std::size_t n = sizeof(kTempSuffix) - 1;
-  if (sSegment.size() < n) return false;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (Utility::ToLowerASCII(sSegment[sSegment.size() - n + i]) != kTempSuffix[i]) return false;
   }
   return true;
 }
@@ -177,54 +149,6 @@ std::size_t MemorySource::Read(void* pBuffer, std::size_t n) {
   return n;
 }
 
-NameVerdict CheckMemberName(const std::string& sName) {
-  if (sName.empty()) return NameVerdict::kEmpty;
-  if (IsSeparator(sName[0])) return NameVerdict::kAbsolute;
-  if (TextConv::WideToUtf8(TextConv::Utf8ToWide(sName)) != sName) return NameVerdict::kNotUtf8;
-  std::size_t iStart = 0;
-  for (;;) {
-    std::size_t iEnd = iStart;
-    while (iEnd < sName.size() && !IsSeparator(sName[iEnd])) ++iEnd;
-    const std::string sSegment = sName.substr(iStart, iEnd - iStart);
-    if (sSegment.empty()) return NameVerdict::kEmpty;
-    for (char c : sSegment) {
-      const auto u = static_cast<unsigned char>(c);
-      if (c == ':') return NameVerdict::kColon;
-      if (u < 0x20 || std::strchr("<>\"|?*", c) != nullptr) return NameVerdict::kBadCharacter;
-    }
-    // Windows drops trailing dots and blanks, so "..." or ". ." walk up too.
-    if (sSegment.find_first_not_of(". ") == std::string::npos) return NameVerdict::kTraversal;
-    if (IsDeviceName(sSegment)) return NameVerdict::kDeviceName;
-    if (EndsWithTempSuffix(sSegment)) return NameVerdict::kReserved;
-    if (iEnd == sName.size()) break;
-    iStart = iEnd + 1;
-  }
-  return NameVerdict::kOk;
-}
-
-const char* DescribeVerdict(NameVerdict v) {
-  switch (v) {
-    case NameVerdict::kOk: return "ok";
-    case NameVerdict::kEmpty: return "empty name or segment";
-    case NameVerdict::kTraversal: return "leaves the destination";
-    case NameVerdict::kAbsolute: return "absolute path";
-    case NameVerdict::kColon: return "drive or stream name";
-    case NameVerdict::kBadCharacter: return "invalid character";
-    case NameVerdict::kDeviceName: return "device name";
-    case NameVerdict::kReserved: return "reserved name";
-    case NameVerdict::kNotUtf8: return "not UTF-8";
-    case NameVerdict::kTooLong: return "path too long";
-  }
-  return "invalid";
-}
-
-std::string TargetPath(const std::string& sDestination, const std::string& sName) {
-  std::string sTarget = sDestination;
-  if (sTarget.empty() || sTarget.back() != '\\') sTarget += '\\';
-  for (char c : sName) sTarget += (c == '/') ? '\\' : c;
-  return sTarget;
-}
-
 namespace {
 // What one unpacking has seen so far.
 struct Counters {
@@ -233,136 +157,188 @@ struct Counters {
   std::uint64_t iInflated = 0;
 };
 
-bool ExtractRecords(Source& source, const std::string& sDestination, Sink& sink, const Limits& limits,
-                    Counters& counters) {
+// One unpacking: where the records come from and where the members go, its
+// bounds, and what it has seen.
+struct Unpacking {
+  Source& source;
+  const std::string& sDestination;
+  Sink& sink;
+  const Limits& limits;
+  Counters& counters;
   Buffers buffers;
-  // A failed member is listed (report and log) only up to the limit.
-  auto fnListFailure = [&]() { return ++counters.iFailed <= limits.iMaxReportLines; };
+
+  // Counts a member that could not be written; true while such members are
+  // still listed one by one (report and log), false once past the limit.
+  bool ListFailure() { return ++counters.iFailed <= limits.iMaxReportLines; }
+};
+
+// Skips the signature record that leads a signed package (its name is read
+// already): it is for the starter alone and never written. False, logged,
+// when the archive ends inside it.
+bool SkipSignature(Unpacking& u) {
+  unsigned char aHeader[6];
+  if (!ReadExact(u.source, aHeader, sizeof(aHeader)) || !SkipBytes(u.source, ReadLe32(aHeader), u.buffers)) {
+    u.sink.LogLastError();
+    QV_LOG(kFunction, 0, kSource, "fread error");
+    return false;
+  }
+  return true;
+}
+
+// The verdict on a member's name and its target path: the signature's name
+// is reserved here (it may only lead the package), and the member's
+// temporary name must be a usable path too.
+NameVerdict JudgeMember(const std::string& sName, const std::string& sTarget, bool bSignatureName) {
+  if (bSignatureName) return NameVerdict::kReserved;
+  const NameVerdict verdict = CheckMemberName(sName);
+  if (verdict == NameVerdict::kOk && TextConv::Utf8ToWideBounded(sTarget + kTempSuffix, kMaxTargetChars).empty()) {
+    return NameVerdict::kTooLong;
+  }
+  return verdict;
+}
+
+// Creates the folders above a member's target. False, logged, when the sink
+// cannot; that stops the unpacking.
+bool CreateMemberFolder(Sink& sink, const std::string& sTarget) {
+  const std::size_t iSlash = sTarget.rfind('\\');
+  if (iSlash == std::string::npos) return true;
+  const std::string sFolder = sTarget.substr(0, iSlash);
+  // No folder to make for a bare drive ("C:") or the root.
+  if (sFolder.size() == 0 || sFolder.size() == 2) return true;
+  const int iResult = sink.CreateFolders(sFolder);
+  if (iResult == 0 || iResult == 80 || iResult == 183) return true;
+  sink.LogLastError();
+  QV_LOG(kFunction, 0, kSource, "SHCreateDirectoryEx error: %s, error code = %d", sTarget.c_str(), iResult);
+  return false;
+}
+
+// Reads the data length and the file mask that follow a member's name.
+// False, logged, when the archive ends first.
+bool ReadDataHeader(Unpacking& u, std::uint32_t* pDataLength) {
+  unsigned char aLength[4];
+  if (!ReadExact(u.source, aLength, sizeof(aLength))) {
+    u.sink.LogLastError();
+    QV_LOG(kFunction, 0, kSource, "fread lFileLength error");
+    return false;
+  }
+  *pDataLength = ReadLe32(aLength);
+  unsigned char aMask[2];
+  if (!ReadExact(u.source, aMask, sizeof(aMask))) {
+    u.sink.LogLastError();
+    QV_LOG(kFunction, 0, kSource, "fread iFileMask error");
+    return false;
+  }
+  return true;
+}
+
+// Inflates a member whose file the sink has begun, past the end of its
+// stream to the end of its data, and commits it; a member the sink cannot
+// commit is listed as failed. False, logged and the file discarded, when the
+// unpacking has to stop: a limit passed, a write, the stream or the archive
+// failed.
+bool WriteMember(Unpacking& u, const std::string& sTarget, std::uint32_t lFileLength) {
+  Sink& sink = u.sink;
+  int iErr = Z_OK;
+  std::uint32_t iConsumed = 0;
+  const MemberResult result = InflateMember(u.source, lFileLength, sink, &iErr, &iConsumed, &u.counters.iInflated,
+                                            u.limits.iMaxInflatedBytes, u.buffers);
+  if (result == MemberResult::kTooMuch) {
+    QV_LOG(kFunction, 0, kSource, "more than %llu inflated bytes, unpacking stopped",
+           static_cast<unsigned long long>(u.limits.iMaxInflatedBytes));
+    sink.DiscardFile();
+    return false;
+  }
+  if (result == MemberResult::kWriteError) {
+    sink.LogLastError();
+    QV_LOG(kFunction, 0, kSource, "fwrite error");
+    sink.DiscardFile();
+    return false;
+  }
+  if (result == MemberResult::kStreamError) {
+    sink.LogLastError();
+    QV_LOG(kFunction, 0, kSource, "iErr != Z_OK && iErr != Z_STREAM_END");
+    sink.DiscardFile();
+    return false;
+  }
+  // Bytes after the end of the stream still belong to this member.
+  if (iConsumed < lFileLength && !SkipBytes(u.source, lFileLength - iConsumed, u.buffers)) {
+    sink.LogLastError();
+    QV_LOG(kFunction, 0, kSource, "fread error");
+    sink.DiscardFile();
+    return false;
+  }
+  if (!sink.CommitFile() && u.ListFailure()) {
+    sink.LogLastError();
+    QV_LOG(kFunction, 0, kSource, "can't create file %s, skip to the next one.", sTarget.c_str());
+    sink.ReportFailed(sTarget);
+  }
+  return true;
+}
+
+// Handles one member whose name is read: refused (listed, its data skipped),
+// not writable (the same), or written. False when the unpacking has to stop
+// (logged).
+bool ExtractMember(Unpacking& u, const std::string& sName, bool bSignatureName) {
+  Sink& sink = u.sink;
+  const std::string sTarget = TargetPath(u.sDestination, sName);
+  const NameVerdict verdict = JudgeMember(sName, sTarget, bSignatureName);
+  bool bListed = false;
+  if (verdict != NameVerdict::kOk) {
+    bListed = u.ListFailure();
+    if (bListed) {
+      QV_LOG(kFunction, 0, kSource, "unsafe member name (%s): %s, skip to the next one.", DescribeVerdict(verdict),
+             sName.c_str());
+    }
+  } else if (!CreateMemberFolder(sink, sTarget)) {
+    return false;
+  }
+
+  std::uint32_t lFileLength = 0;
+  if (!ReadDataHeader(u, &lFileLength)) return false;
+  if (verdict == NameVerdict::kOk && sink.BeginFile(sTarget)) return WriteMember(u, sTarget, lFileLength);
+
+  if (verdict == NameVerdict::kOk) {
+    bListed = u.ListFailure();
+    if (bListed) {
+      sink.LogLastError();
+      QV_LOG(kFunction, 0, kSource, "can't create file %s, skip to the next one.", sTarget.c_str());
+    }
+  }
+  if (bListed) sink.ReportFailed(sTarget);
+  if (!SkipBytes(u.source, lFileLength, u.buffers)) {
+    sink.LogLastError();
+    QV_LOG(kFunction, 0, kSource, "fread error");
+    return false;
+  }
+  return true;
+}
+
+// Reads record after record until the archive ends (true) or the unpacking
+// has to stop (false, logged).
+bool ExtractRecords(Unpacking& u) {
   for (;;) {
     std::string sName;
-    const HeaderResult header = ReadNameField(source, &sName);
+    const HeaderResult header = ReadNameField(u.source, &sName);
     if (header == HeaderResult::kEnd) return true;
     if (header == HeaderResult::kError) {
-      sink.LogLastError();
+      u.sink.LogLastError();
       QV_LOG(kFunction, 0, kSource, "fread error");
       return false;
     }
-    if (++counters.iMembers > limits.iMaxMembers) {
+    if (++u.counters.iMembers > u.limits.iMaxMembers) {
       QV_LOG(kFunction, 0, kSource, "more than %u members, unpacking stopped",
-             static_cast<unsigned>(limits.iMaxMembers));
+             static_cast<unsigned>(u.limits.iMaxMembers));
       return false;
     }
-
     // The signature that leads a signed package is for the starter alone
     // (it was checked, or is not asked for, before the unpacking): it is
     // never written. Anywhere else the name is refused, so no member lands
     // on disk under it (Windows names ignore case).
     const bool bSignatureName = Utility::AsciiEqualNoCase(sName, kSignatureMember);
-    if (bSignatureName && counters.iMembers == 1 && sName == kSignatureMember) {
-      unsigned char aHeader[6];
-      if (!ReadExact(source, aHeader, sizeof(aHeader)) || !SkipBytes(source, ReadLe32(aHeader), buffers)) {
-        sink.LogLastError();
-        QV_LOG(kFunction, 0, kSource, "fread error");
-        return false;
-      }
-      continue;
-    }
-
-    const std::string sTarget = TargetPath(sDestination, sName);
-    NameVerdict verdict = bSignatureName ? NameVerdict::kReserved : CheckMemberName(sName);
-    // The member goes to a temporary name first: both must be usable paths.
-    if (verdict == NameVerdict::kOk &&
-        TextConv::Utf8ToWideBounded(sTarget + kTempSuffix, kMaxTargetChars).empty()) {
-      verdict = NameVerdict::kTooLong;
-    }
-    bool bListed = false;
-    if (verdict != NameVerdict::kOk) {
-      bListed = fnListFailure();
-      if (bListed) {
-        QV_LOG(kFunction, 0, kSource, "unsafe member name (%s): %s, skip to the next one.", DescribeVerdict(verdict),
-               sName.c_str());
-      }
-    }
-
-    if (verdict == NameVerdict::kOk) {
-      const std::size_t iSlash = sTarget.rfind('\\');
-      if (iSlash != std::string::npos) {
-        const std::string sFolder = sTarget.substr(0, iSlash);
-        if (sFolder.size() != 0 && sFolder.size() != 2) {
-          const int iResult = sink.CreateFolders(sFolder);
-          if (iResult != 0 && iResult != 80 && iResult != 183) {
-            sink.LogLastError();
-            QV_LOG(kFunction, 0, kSource, "SHCreateDirectoryEx error: %s, error code = %d", sTarget.c_str(), iResult);
-            return false;
-          }
-        }
-      }
-    }
-
-    unsigned char aLength[4];
-    if (!ReadExact(source, aLength, sizeof(aLength))) {
-      sink.LogLastError();
-      QV_LOG(kFunction, 0, kSource, "fread lFileLength error");
+    if (bSignatureName && u.counters.iMembers == 1 && sName == kSignatureMember) {
+      if (!SkipSignature(u)) return false;
+    } else if (!ExtractMember(u, sName, bSignatureName)) {
       return false;
-    }
-    const std::uint32_t lFileLength = ReadLe32(aLength);
-    unsigned char aMask[2];
-    if (!ReadExact(source, aMask, sizeof(aMask))) {
-      sink.LogLastError();
-      QV_LOG(kFunction, 0, kSource, "fread iFileMask error");
-      return false;
-    }
-
-    if (verdict != NameVerdict::kOk || !sink.BeginFile(sTarget)) {
-      if (verdict == NameVerdict::kOk) {
-        bListed = fnListFailure();
-        if (bListed) {
-          sink.LogLastError();
-          QV_LOG(kFunction, 0, kSource, "can't create file %s, skip to the next one.", sTarget.c_str());
-        }
-      }
-      if (bListed) sink.ReportFailed(sTarget);
-      if (!SkipBytes(source, lFileLength, buffers)) {
-        sink.LogLastError();
-        QV_LOG(kFunction, 0, kSource, "fread error");
-        return false;
-      }
-      continue;
-    }
-
-    int iErr = Z_OK;
-    std::uint32_t iConsumed = 0;
-    const MemberResult result = InflateMember(source, lFileLength, sink, &iErr, &iConsumed, &counters.iInflated,
-                                              limits.iMaxInflatedBytes, buffers);
-    if (result == MemberResult::kTooMuch) {
-      QV_LOG(kFunction, 0, kSource, "more than %llu inflated bytes, unpacking stopped",
-             static_cast<unsigned long long>(limits.iMaxInflatedBytes));
-      sink.DiscardFile();
-      return false;
-    }
-    if (result == MemberResult::kWriteError) {
-      sink.LogLastError();
-      QV_LOG(kFunction, 0, kSource, "fwrite error");
-      sink.DiscardFile();
-      return false;
-    }
-    if (result == MemberResult::kStreamError) {
-      sink.LogLastError();
-      QV_LOG(kFunction, 0, kSource, "iErr != Z_OK && iErr != Z_STREAM_END");
-      sink.DiscardFile();
-      return false;
-    }
-    // Bytes after the end of the stream still belong to this member.
-    if (iConsumed < lFileLength && !SkipBytes(source, lFileLength - iConsumed, buffers)) {
-      sink.LogLastError();
-      QV_LOG(kFunction, 0, kSource, "fread error");
-      sink.DiscardFile();
-      return false;
-    }
-    if (!sink.CommitFile() && fnListFailure()) {
-      sink.LogLastError();
-      QV_LOG(kFunction, 0, kSource, "can't create file %s, skip to the next one.", sTarget.c_str());
-      sink.ReportFailed(sTarget);
     }
   }
 }
@@ -370,7 +346,8 @@ bool ExtractRecords(Source& source, const std::string& sDestination, Sink& sink,
 
 bool Extract(Source& source, const std::string& sDestination, Sink& sink, const Limits& limits) {
   Counters counters;
-  const bool bComplete = ExtractRecords(source, sDestination, sink, limits, counters);
+  Unpacking unpacking{source, sDestination, sink, limits, counters, Buffers()};
+  const bool bComplete = ExtractRecords(unpacking);
   if (counters.iFailed > limits.iMaxReportLines) {
     const std::uint32_t iRest = counters.iFailed - limits.iMaxReportLines;
     QV_LOG(kFunction, 0, kSource, "%u more members could not be written", static_cast<unsigned>(iRest));

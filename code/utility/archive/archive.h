@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "code/utility/archive/membername.h"
+
 // The client package archive: a plain run of member records, no header, no
 // index. Each record is
 //   name length (u32 LE, counts the NUL) | name (UTF-8, "\\" separated, NUL)
@@ -16,8 +18,6 @@ namespace PackageArchive {
 
 constexpr std::size_t kChunkSize = 256 * 1024;   // input and output buffers, one each per unpacking
 constexpr std::uint32_t kMaxNameLength = 512;    // name field bound, NUL included
-constexpr std::size_t kMaxTargetChars = 260;     // UTF-16 units of a usable path, terminator included
-constexpr char kTempSuffix[] = ".qvpart";        // a member is written here first
 // Reserved for the publisher's signature, which leads a signed package; the
 // unpacking never writes a member of this name (see PackageSignature).
 constexpr char kSignatureMember[] = ".qvsignature";
@@ -89,28 +89,6 @@ class Sink {
   // there is one.
   virtual void LogLastError() {}
 };
-
-enum class NameVerdict {
-  kOk,
-  kEmpty,          // empty name, or an empty segment ("a\\\\b", trailing separator)
-  kTraversal,      // a segment of only dots and blanks ("..", ".", "... ")
-  kAbsolute,       // starts with a separator (root or UNC)
-  kColon,          // drive letters and alternate data streams
-  kBadCharacter,   // control characters and < > " | ? *
-  kDeviceName,     // CON, NUL, COM1, LPT1, ... as a segment
-  kReserved,       // ends with kTempSuffix (the unpacking's own temporary names), or the
-                   // package signature's name anywhere but first (see Extract)
-  kNotUtf8,
-  kTooLong,       // the target path (or its temporary name) is no usable Windows path
-};
-
-// Whether a member name stays inside the destination; both "\\" and "/"
-// count as separators.
-NameVerdict CheckMemberName(const std::string& sName);
-const char* DescribeVerdict(NameVerdict v);
-
-// destination + "\\" (unless it ends with one) + name with "/" as "\\".
-std::string TargetPath(const std::string& sDestination, const std::string& sName);
 
 // Unpacks every member under sDestination. True when the whole archive was
 // read; members that could not be written (listed through ReportFailed) do

@@ -72,6 +72,116 @@ Utility::DownloadStatus ReadHead(const Utility::ReceiveFunction& fnReceive, Firs
   first.iHeadSize = first.pHeadEnd ? first.iBodyOffset : first.iHave;
   return DownloadStatus::kOk;
 }
+
+// Where one reply's body goes, as ReadDownloadReply was asked: the receives,
+// the most body bytes the caller takes, the size of each later receive, and
+// the caller's block, length and count of bytes received so far.
+struct BodyReading {
+  const Utility::ReceiveFunction& fnReceive;
+  int iMaxSize;
+  int iStep;
+  std::unique_ptr<char[]>& oData;
+  int* piSize;
+  std::atomic<int>* piReceived;
+};
+
+// The body of a reply without a length: it ends when the server closes (a
+// reply whose head never ended is taken whole), at most iMaxSize bytes and
+// never more than kMaxUnannouncedBody. The whole body is handed out once
+// read; nothing is handed out after a failure.
+Utility::DownloadStatus ReadUntilClosed(const BodyReading& reading, FirstBlock& first) {
+  using Utility::DownloadStatus;
+  const std::size_t iMax = static_cast<std::size_t>(reading.iMaxSize);
+  const std::size_t iLimit =
+      iMax < static_cast<std::size_t>(Utility::kMaxUnannouncedBody) ? iMax : Utility::kMaxUnannouncedBody;
+  std::vector<char> aBody;
+  bool bCut = false;
+  auto fnAppend = [&](const char* p, std::size_t n) {
+    if (aBody.size() + n > iLimit) {
+      n = iLimit - aBody.size();
+      bCut = true;
+    }
+    if (aBody.size() + n > aBody.capacity()) {
+      std::size_t iCapacity = aBody.capacity() * 2;
+      if (iCapacity < aBody.size() + n) iCapacity = aBody.size() + n;
+      if (iCapacity > iLimit) iCapacity = iLimit;
+      aBody.reserve(iCapacity);
+    }
+    aBody.insert(aBody.end(), p, p + n);
+    if (reading.piReceived) *reading.piReceived = static_cast<int>(aBody.size());
+  };
+  char* pBlock = first.pData.get();
+  fnAppend(pBlock + first.iBodyOffset, first.iHave - first.iBodyOffset);
+  while (first.pHeadEnd != nullptr && !first.bClosed && !bCut) {
+    const int iGot = reading.fnReceive(pBlock, reading.iStep);
+    if (iGot < 0) return DownloadStatus::kReceiveFailed;
+    if (iGot == 0) break;
+    fnAppend(pBlock, static_cast<std::size_t>(iGot < reading.iStep ? iGot : reading.iStep));
+  }
+  if (bCut && iLimit < iMax) {
+    QV_LOG(kFunction, 3, kSource, "reply without Content-Length exceeds %d bytes", Utility::kMaxUnannouncedBody);
+    return DownloadStatus::kTooLarge;
+  }
+  if (bCut) QV_LOG(kFunction, 0, kSource, "reply without Content-Length is cut to %d bytes", reading.iMaxSize);
+  reading.oData.reset(NewBlock(aBody.size() + 1));
+  if (reading.oData == nullptr) return DownloadStatus::kTooLarge;
+  if (!aBody.empty()) std::memcpy(reading.oData.get(), aBody.data(), aBody.size());
+  reading.oData[aBody.size()] = 0;
+  *reading.piSize = static_cast<int>(aBody.size());
+  return DownloadStatus::kOk;
+}
+
+// The body of a reply of iBodyLength bytes (cut to iMaxSize): the block is
+// handed out before the rest is received, so it may hold a part of the body
+// after a failure. The first block is released once its body bytes are
+// copied.
+Utility::DownloadStatus ReadAnnouncedBody(const BodyReading& reading, FirstBlock& first, long long iBodyLength) {
+  using Utility::DownloadStatus;
+  if (iBodyLength < 1) {
+    *reading.piSize = 0;
+    QV_LOG(kFunction, 0, kSource, "no new download");
+    return DownloadStatus::kOk;
+  }
+  if (first.pHeadEnd == nullptr) {
+    QV_LOG(kFunction, 3, kSource, "invalid header");
+    return DownloadStatus::kInvalidHeader;
+  }
+  // What the server announces is never what gets allocated: the caller's
+  // maximum is.
+  if (iBodyLength > reading.iMaxSize) {
+    QV_LOG(kFunction, 0, kSource, "reply of %lld bytes is cut to %d bytes", iBodyLength, reading.iMaxSize);
+    iBodyLength = reading.iMaxSize;
+  }
+  const int iLength = static_cast<int>(iBodyLength);
+  reading.oData.reset(NewBlock(static_cast<std::size_t>(iLength) + 1));
+  if (reading.oData == nullptr) {
+    QV_LOG(kFunction, 3, kSource, "cannot allocate %d bytes", iLength + 1);
+    return DownloadStatus::kTooLarge;
+  }
+  char* pData = reading.oData.get();
+  *reading.piSize = iLength;
+  pData[iLength] = 0;
+  // Body bytes beyond the length in the first receives are dropped.
+  std::size_t iFirstBody = first.iHave - first.iBodyOffset;
+  if (iFirstBody > static_cast<std::size_t>(iLength)) iFirstBody = static_cast<std::size_t>(iLength);
+  std::memcpy(pData, first.pData.get() + first.iBodyOffset, iFirstBody);
+  int iReceived = static_cast<int>(iFirstBody);
+  first.pData.reset();
+  if (reading.piReceived) *reading.piReceived = iReceived;
+
+  while (iReceived < iLength) {
+    const int iAsk = iLength - iReceived < reading.iStep ? iLength - iReceived : reading.iStep;
+    const int iGot = reading.fnReceive(pData + iReceived, iAsk);
+    if (iGot < 0) return DownloadStatus::kReceiveFailed;
+    if (iGot == 0) {
+      QV_LOG(kFunction, 3, kSource, "connection closed after %d of %d body bytes", iReceived, iLength);
+      return DownloadStatus::kClosedEarly;
+    }
+    iReceived += iGot > iAsk ? iAsk : iGot;
+    if (reading.piReceived) *reading.piReceived = iReceived;
+  }
+  return DownloadStatus::kOk;
+}
 }  // namespace
 
 namespace Utility {
@@ -164,108 +274,22 @@ DownloadStatus ReadDownloadReply(const ReceiveFunction& fnReceive, int iExpected
            iExpectedSize, iMaxSize);
     return DownloadStatus::kTooLarge;
   }
-  const std::size_t iMax = static_cast<std::size_t>(iMaxSize);
   FirstBlock first;
   const DownloadStatus eHead = ReadHead(fnReceive, first);
   if (eHead != DownloadStatus::kOk) return eHead;
-  std::unique_ptr<char[]>& pFirst = first.pData;
-  const std::size_t iHave = first.iHave;
-  const char* pHeadEnd = first.pHeadEnd;
-  const bool bClosed = first.bClosed;
-  const std::size_t iBodyOffset = first.iBodyOffset;
-  const std::size_t iHeadSize = first.iHeadSize;
-  const int iStep = (bUseMinReadBuffer ? kSmallReceiveSize : kLargeReceiveSize) - 1;
+  const BodyReading reading{fnReceive, iMaxSize, (bUseMinReadBuffer ? kSmallReceiveSize : kLargeReceiveSize) - 1,
+                            oData, piSize, piReceived};
 
   long long iBodyLength = iExpectedSize;
   if (iExpectedSize == 0) {
     std::string sValue;
-    if (!FindHeaderValue(pFirst.get(), iHeadSize, "Content-Length", &sValue)) {
+    if (!FindHeaderValue(first.pData.get(), first.iHeadSize, "Content-Length", &sValue)) {
       QV_LOG(kFunction, 0, kSource, "missing Content-Length");
-      // Without a length the body ends when the server closes; a reply whose
-      // head never ended is taken whole.
-      const std::size_t iLimit = iMax < static_cast<std::size_t>(kMaxUnannouncedBody) ? iMax : kMaxUnannouncedBody;
-      std::vector<char> aBody;
-      bool bCut = false;
-      auto fnAppend = [&](const char* p, std::size_t n) {
-        if (aBody.size() + n > iLimit) {
-          n = iLimit - aBody.size();
-          bCut = true;
-        }
-        if (aBody.size() + n > aBody.capacity()) {
-          std::size_t iCapacity = aBody.capacity() * 2;
-          if (iCapacity < aBody.size() + n) iCapacity = aBody.size() + n;
-          if (iCapacity > iLimit) iCapacity = iLimit;
-          aBody.reserve(iCapacity);
-        }
-        aBody.insert(aBody.end(), p, p + n);
-        if (piReceived) *piReceived = static_cast<int>(aBody.size());
-      };
-      fnAppend(pFirst.get() + iBodyOffset, iHave - iBodyOffset);
-      while (pHeadEnd != nullptr && !bClosed && !bCut) {
-        const int iGot = fnReceive(pFirst.get(), iStep);
-        if (iGot < 0) return DownloadStatus::kReceiveFailed;
-        if (iGot == 0) break;
-        fnAppend(pFirst.get(), static_cast<std::size_t>(iGot < iStep ? iGot : iStep));
-      }
-      if (bCut && iLimit < iMax) {
-        QV_LOG(kFunction, 3, kSource, "reply without Content-Length exceeds %d bytes", kMaxUnannouncedBody);
-        return DownloadStatus::kTooLarge;
-      }
-      if (bCut) QV_LOG(kFunction, 0, kSource, "reply without Content-Length is cut to %d bytes", iMaxSize);
-      oData.reset(NewBlock(aBody.size() + 1));
-      if (oData == nullptr) return DownloadStatus::kTooLarge;
-      if (!aBody.empty()) std::memcpy(oData.get(), aBody.data(), aBody.size());
-      oData[aBody.size()] = 0;
-      *piSize = static_cast<int>(aBody.size());
-      return DownloadStatus::kOk;
+      return ReadUntilClosed(reading, first);
     }
     iBodyLength = Utility::ReadDecimal(sValue.c_str(), sValue.size() < 31 ? sValue.size() : 31).iValue;
   }
-
-  if (iBodyLength < 1) {
-    *piSize = 0;
-    QV_LOG(kFunction, 0, kSource, "no new download");
-    return DownloadStatus::kOk;
-  }
-  if (pHeadEnd == nullptr) {
-    QV_LOG(kFunction, 3, kSource, "invalid header");
-    return DownloadStatus::kInvalidHeader;
-  }
-  // What the server announces is never what gets allocated: the caller's
-  // maximum is.
-  if (iBodyLength > iMaxSize) {
-    QV_LOG(kFunction, 0, kSource, "reply of %lld bytes is cut to %d bytes", iBodyLength, iMaxSize);
-    iBodyLength = iMaxSize;
-  }
-  const int iLength = static_cast<int>(iBodyLength);
-  oData.reset(NewBlock(static_cast<std::size_t>(iLength) + 1));
-  if (oData == nullptr) {
-    QV_LOG(kFunction, 3, kSource, "cannot allocate %d bytes", iLength + 1);
-    return DownloadStatus::kTooLarge;
-  }
-  char* pData = oData.get();
-  *piSize = iLength;
-  pData[iLength] = 0;
-  // Body bytes beyond the length in the first receives are dropped.
-  std::size_t iFirstBody = iHave - iBodyOffset;
-  if (iFirstBody > static_cast<std::size_t>(iLength)) iFirstBody = static_cast<std::size_t>(iLength);
-  std::memcpy(pData, pFirst.get() + iBodyOffset, iFirstBody);
-  int iReceived = static_cast<int>(iFirstBody);
-  pFirst.reset();
-  if (piReceived) *piReceived = iReceived;
-
-  while (iReceived < iLength) {
-    const int iAsk = iLength - iReceived < iStep ? iLength - iReceived : iStep;
-    const int iGot = fnReceive(pData + iReceived, iAsk);
-    if (iGot < 0) return DownloadStatus::kReceiveFailed;
-    if (iGot == 0) {
-      QV_LOG(kFunction, 3, kSource, "connection closed after %d of %d body bytes", iReceived, iLength);
-      return DownloadStatus::kClosedEarly;
-    }
-    iReceived += iGot > iAsk ? iAsk : iGot;
-    if (piReceived) *piReceived = iReceived;
-  }
-  return DownloadStatus::kOk;
+  return ReadAnnouncedBody(reading, first, iBodyLength);
 }
 
 RangeResume::ReplyHead ParseReplyHead(const char* pHead, std::size_t iHeadSize) {

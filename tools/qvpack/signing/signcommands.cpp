@@ -8,6 +8,7 @@
 
 #include "code/utility/archive/archive.h"
 #include "code/utility/protect/packagesignature.h"
+#include "code/utility/system/scopedhandle.h"
 #include "tools/qvpack/signing/opensslcrypto.h"
 
 namespace fs = std::filesystem;
@@ -164,6 +165,71 @@ int Verify(const std::string& sPackage, const std::string& sPublic, const std::s
   return 0;
 }
 
+// The package must be a whole archive with a member to sign, and the
+// reserved name may only lead it. Walks its records from where pIn stands;
+// false with *pError set otherwise.
+bool CheckPackage(std::FILE* pIn, const std::string& sPackage, Walk* pWalk, std::string* pError) {
+  std::string sWalkError;
+  PackageArchive::FileSource source(pIn);
+  if (!PackageArchive::ListRecords(source, &NoteRecord, pWalk, &sWalkError)) {
+    *pError = sPackage + " is not a whole package: " + sWalkError;
+    return false;
+  }
+  if (pWalk->bLaterSignature) {
+    *pError = sPackage + std::string(" holds a member named ") + kMemberName + " that is not its first";
+    return false;
+  }
+  if (pWalk->iMembers == (pWalk->bLeadingSignature ? 1u : 0u)) {
+    *pError = sPackage + " has no member to sign";
+    return false;
+  }
+  return true;
+}
+
+// Hashes the package from byte iSkip to its end into the statement's digest
+// and byte count; false when it cannot be read or hashed.
+bool HashContents(std::FILE* pIn, long iSkip, Statement* pStatement) {
+  OpensslCrypto::Sha256 hasher;
+  std::vector<unsigned char> aBuffer(kCopyChunk);
+  std::size_t n;
+  bool bOk = std::fseek(pIn, iSkip, SEEK_SET) == 0;
+  while (bOk && (n = std::fread(aBuffer.data(), 1, aBuffer.size(), pIn)) > 0) {
+    bOk = hasher.Update(aBuffer.data(), n);
+    pStatement->iByteCount += n;
+  }
+  return bOk && !std::ferror(pIn) && hasher.Finish(pStatement->aSha256);
+}
+
+// Writes sMember and the package from byte iSkip on (iByteCount bytes, as
+// hashed) to "<package>.tmp", closes the package and puts the new file in
+// its place: the signed package replaces the old one only when it is
+// complete. False with *pError set (and no .tmp left) otherwise.
+bool ReplaceSigned(ScopedStdioFile& in, long iSkip, const std::string& sMember, std::uint64_t iByteCount,
+                   const std::string& sPackage, std::string* pError) {
+  const std::string sTemp = sPackage + ".tmp";
+  std::FILE* pOut = std::fopen(sTemp.c_str(), "wb");
+  bool bOk = pOut && std::fseek(in.Get(), iSkip, SEEK_SET) == 0 && !sMember.empty() &&
+             std::fwrite(sMember.data(), 1, sMember.size(), pOut) == sMember.size();
+  std::vector<unsigned char> aBuffer(kCopyChunk);
+  std::size_t n;
+  std::uint64_t iCopied = 0;
+  while (bOk && (n = std::fread(aBuffer.data(), 1, aBuffer.size(), in.Get())) > 0) {
+    bOk = std::fwrite(aBuffer.data(), 1, n, pOut) == n;
+    iCopied += n;
+  }
+  bOk = bOk && !std::ferror(in.Get()) && iCopied == iByteCount;
+  in.Reset();
+  if (pOut && std::fclose(pOut) != 0) bOk = false;
+  std::error_code ec;
+  if (bOk) fs::rename(sTemp, sPackage, ec);
+  if (!bOk || ec) {
+    fs::remove(sTemp, ec);
+    *pError = "cannot write " + sTemp;
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool SignPackage(const std::string& sPackage, const std::string& sKeyPath, const std::string& sVersion,
@@ -180,47 +246,17 @@ bool SignPackage(const std::string& sPackage, const std::string& sKeyPath, const
     return false;
   }
 
-  // The package must be a whole archive, and the reserved name may only lead it.
-  std::FILE* pIn = std::fopen(sPackage.c_str(), "rb");
-  if (!pIn) {
+  ScopedStdioFile in(std::fopen(sPackage.c_str(), "rb"));
+  if (!in) {
     *pError = "cannot open " + sPackage;
     return false;
   }
   Walk walk;
-  std::string sWalkError;
-  {
-    PackageArchive::FileSource source(pIn);
-    if (!PackageArchive::ListRecords(source, &NoteRecord, &walk, &sWalkError)) {
-      std::fclose(pIn);
-      *pError = sPackage + " is not a whole package: " + sWalkError;
-      return false;
-    }
-  }
-  if (walk.bLaterSignature) {
-    std::fclose(pIn);
-    *pError = sPackage + std::string(" holds a member named ") + kMemberName + " that is not its first";
-    return false;
-  }
-  if (walk.iMembers == (walk.bLeadingSignature ? 1u : 0u)) {
-    std::fclose(pIn);
-    *pError = sPackage + " has no member to sign";
-    return false;
-  }
-
+  if (!CheckPackage(in.Get(), sPackage, &walk, pError)) return false;
   // Hash what follows a present signature member.
   const long iSkip = walk.bLeadingSignature ? static_cast<long>(kMemberHeader + walk.iLeadingDataLength) : 0;
-  OpensslCrypto::Sha256 hasher;
   Statement statement;
-  std::vector<unsigned char> aBuffer(kCopyChunk);
-  std::size_t n;
-  bool bOk = std::fseek(pIn, iSkip, SEEK_SET) == 0;
-  while (bOk && (n = std::fread(aBuffer.data(), 1, aBuffer.size(), pIn)) > 0) {
-    bOk = hasher.Update(aBuffer.data(), n);
-    statement.iByteCount += n;
-  }
-  bOk = bOk && !std::ferror(pIn) && hasher.Finish(statement.aSha256);
-  if (!bOk) {
-    std::fclose(pIn);
+  if (!HashContents(in.Get(), iSkip, &statement)) {
     *pError = "cannot read and hash " + sPackage;
     return false;
   }
@@ -229,30 +265,8 @@ bool SignPackage(const std::string& sPackage, const std::string& sKeyPath, const
   statement.iSignedAt = static_cast<std::uint64_t>(std::time(nullptr));
   const std::string sStatement = BuildStatement(statement);
   std::uint8_t aSignature[kSignatureSize];
-  if (!key.Sign(sStatement, aSignature, pError)) {
-    std::fclose(pIn);
-    return false;
-  }
-  const std::string sMember = BuildMember(sStatement, aSignature);
-
-  // The signed package replaces the old one only when it is complete.
-  const std::string sTemp = sPackage + ".tmp";
-  std::FILE* pOut = std::fopen(sTemp.c_str(), "wb");
-  bOk = pOut && std::fseek(pIn, iSkip, SEEK_SET) == 0 && !sMember.empty() &&
-        std::fwrite(sMember.data(), 1, sMember.size(), pOut) == sMember.size();
-  std::uint64_t iCopied = 0;
-  while (bOk && (n = std::fread(aBuffer.data(), 1, aBuffer.size(), pIn)) > 0) {
-    bOk = std::fwrite(aBuffer.data(), 1, n, pOut) == n;
-    iCopied += n;
-  }
-  bOk = bOk && !std::ferror(pIn) && iCopied == statement.iByteCount;
-  std::fclose(pIn);
-  if (pOut && std::fclose(pOut) != 0) bOk = false;
-  std::error_code ec;
-  if (bOk) fs::rename(sTemp, sPackage, ec);
-  if (!bOk || ec) {
-    fs::remove(sTemp, ec);
-    *pError = "cannot write " + sTemp;
+  if (!key.Sign(sStatement, aSignature, pError)) return false;
+  if (!ReplaceSigned(in, iSkip, BuildMember(sStatement, aSignature), statement.iByteCount, sPackage, pError)) {
     return false;
   }
   *pSummary = "key " + Hex(statement.aKeyId, kKeyIdSize) + ", version " + sVersion + ", " +
