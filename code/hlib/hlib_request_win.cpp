@@ -9,6 +9,7 @@
 #include "code/hlib/requesttext.h"
 #include "code/utility/log/sockerror.h"
 #include "code/utility/net/socketdownload.h"
+#include "code/utility/system/milliseconds.h"
 #include "code/utility/text/asciitext.h"
 
 using namespace HLibInternal;
@@ -106,10 +107,11 @@ bool HR::TransferBroken() {
 int HR::ReadBlock(void* hRequest, char* pInto, int iRemaining, const char* sChunkFunction) {
   const DWORD iWant = static_cast<DWORD>(m_oReadPace.Next(Available(H(hRequest)), iRemaining));
   DWORD iRead = 0;
-  const ULONGLONG iStart = GetTickCount64();
+  // The performance counter: the tick count moves in steps of 10-16 ms on
+  // Windows, too coarse for the 20 ms that let reads grow.
+  const int iStart = Utility::GetMilliseconds();
   const BOOL bOk = InternetReadFile(H(hRequest), pInto, iWant, &iRead);
-  m_oReadPace.Took(static_cast<int>(iWant), bOk ? static_cast<int>(iRead) : 0,
-                   static_cast<int>(GetTickCount64() - iStart));
+  m_oReadPace.Took(static_cast<int>(iWant), bOk ? static_cast<int>(iRead) : 0, Utility::GetMilliseconds() - iStart);
   if (!bOk || iRead == 0) {
     QV_LOG_LAST_ERROR(sChunkFunction, 3, kSource, "IRE() ");
     if (bOk)
